@@ -1,0 +1,215 @@
+// The substitute Corvex host: a small in-process chat server that loads a
+// plug-in, keeps users and rooms, a virtual clock, timers and a delivery
+// queue, and prints one transcript line for every visible effect.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "s-pluginapi.h"
+
+namespace vh {
+
+// The virtual clock that the process-wide time() answers.
+time_t clockNow();
+void setClock(time_t t);
+// Local calendar time to seconds, as mktime reads it.
+time_t localTime(int year, int month, int day, int hour, int minute, int second);
+
+// The host's reversible cipher for enciphered chat.
+std::vector<uint8_t> encipher(const std::string &plain);
+
+// Client message bytes: header then payload, kept word-aligned.
+class Message {
+public:
+    Message(uint32_t eventType, const std::vector<uint8_t> &payload, int32_t refNum = 0);
+    ClientMsg *get() { return reinterpret_cast<ClientMsg *>(words_.data()); }
+
+private:
+    std::vector<uint32_t> words_;
+};
+
+struct PluginProcs {
+    InitializeServerPluginProc initialize = nullptr;
+    ShutdownServerPluginProc shutdown = nullptr;
+    NoteUserProc userCreation = nullptr;
+    NoteUserProc userDeletion = nullptr;
+    NoteRoomProc roomCreation = nullptr;
+    NoteRoomProc roomDeletion = nullptr;
+    NoteUserRoomEntryProc userRoomEntry = nullptr;
+    HandleMessageProc handleMessage = nullptr;
+    HandleTimerEventProc handleTimerEvent = nullptr;
+};
+
+struct UserOptions {
+    std::string handle;
+    int rank = 1; // 0 guest, 1 member, 2 wizard, 3 god
+    std::optional<uint32_t> ip; // a.b.c.d packed as (a<<24)|(b<<16)|(c<<8)|d
+    std::optional<uint32_t> counter, crc, puid;
+    RoomID room = 0;
+    int x = 0, y = 0;
+    bool hidden = false;
+    uint32_t clientType = 0; // the logon record's auxFlags
+    std::optional<std::string> logonName;
+};
+
+struct RoomOptions {
+    std::optional<std::string> name;
+    std::optional<bool> isPrivate, closed, operatorsOnly, noLooseProps;
+    std::optional<std::string> password;
+    std::optional<int> drawings, lenVars, maxOccupancy;
+};
+
+class Host {
+public:
+    Host();
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+
+    static Host *current();
+
+    // Plug-in. load/attach initialise it with args {name, paramFile}.
+    bool loadPlugin(const std::string &path, const std::string &paramFile);
+    bool attachPlugin(const PluginProcs &procs, const std::string &paramFile);
+    bool pluginRunning() const { return running_; }
+    void *pluginData() const { return pluginDat_; }
+    void shutdown();
+
+    // The world.
+    ServerState *state() { return &state_; }
+    ServerRoomRec *createRoom(RoomID id, const std::string &name);
+    void changeRoom(RoomID id, const RoomOptions &options);
+    void setRoomOwner(RoomID id, ServerUserRec *owner); // null: no member room
+    void deleteRoom(RoomID id);
+    ServerRoomRec *room(RoomID id) const;
+    ServerUserRec *connect(const UserOptions &options);
+    void disconnect(ServerUserRec *user, const std::string &reason = "");
+    ServerUserRec *user(const std::string &handle) const;
+    ServerUserRec *userById(UserID id) const;
+    std::string handleOf(const ServerUserRec *user) const;
+    int rankOf(const ServerUserRec *user) const;
+    void setRank(ServerUserRec *user, int rank);
+    void addLooseProp(RoomID id, AssetSpec spec, Point loc);
+
+    // A message from a user's client, screened by the plug-in, then applied.
+    void send(ServerUserRec *user, uint32_t eventType, const std::vector<uint8_t> &payload);
+    void say(ServerUserRec *user, const std::string &text);
+    void whisper(ServerUserRec *user, ServerUserRec *target, const std::string &text);
+    void gotoRoom(ServerUserRec *user, RoomID id);
+    void moveTo(ServerUserRec *user, int x, int y);
+
+    // Clock and timers.
+    void advance(long seconds);
+    size_t pendingTimers() const { return timers_.size(); }
+
+    // Transcript.
+    const std::vector<std::string> &transcript() const { return transcript_; }
+    void clearTranscript() { transcript_.clear(); }
+    std::function<void(const std::string &)> echo;
+    void emit(const std::string &line);
+
+    // Allocator.
+    size_t liveBlocks() const { return blocks_.size(); }
+    int badFrees() const { return badFrees_; }
+    // Fail the nth allocation from now (1 = the next), and with `onlyThat`
+    // false every one after it too; 0 turns failures off.
+    void failAllocation(uint64_t n, bool onlyThat);
+    uint64_t allocationCalls() const { return allocCalls_; }
+
+    // Host services, called through the C interface.
+    void *newPtr(int32_t size, bool clear);
+    void disposePtr(void *p);
+    void setSlotSize(bool user, int32_t size);
+    void *slotOf(ServerUserRec *user);
+    void *slotOf(ServerRoomRec *room);
+    void deliver(ClientMsg *msg, ServerUserRec *user, bool screen);
+    void scheduleTimer(void *event, int32_t seconds);
+    void scheduleKill(ServerUserRec *user, int reason, const char *text);
+    ServerUserRec *userByName(const char *name) const;
+    ServerUserRec *userByCounter(ClientID counter) const;
+    void changeUserRoom(ServerUserRec *user, RoomID id, bool force);
+    void setUserName(ServerUserRec *user, const unsigned char *pname);
+    void setProps(ServerUserRec *user, int32_t n, const AssetSpec *props);
+    void setPosition(ServerUserRec *user, Point p);
+    void addDrawing(ServerUserRec *user, int cmd, int bytes);
+    void deleteLooseProps(ServerUserRec *user, int32_t n);
+    void listUsers(ServerUserRec *user);
+    std::string destName(MsgDestination dest) const;
+
+private:
+    struct HostUser;
+    struct HostRoom;
+    struct QueueItem {
+        enum Kind { Deliver, Kill, Timer } kind = Deliver;
+        UserID user = 0;
+        ClientMsg *msg = nullptr;
+        bool screen = true;
+        int reason = 0;
+        std::string text;
+        void *event = nullptr;
+    };
+
+    HostUser *hostUser(const ServerUserRec *user) const;
+    HostRoom *hostRoom(const ServerRoomRec *room) const;
+    void startPlugin(const std::string &name, const std::string &paramFile);
+    void process(ServerUserRec *user, ClientMsg *msg, bool screen);
+    void apply(ServerUserRec *user, ClientMsg *msg);
+    void applyChat(ServerUserRec *user, const std::string &text);
+    void applyLogon(ServerUserRec *user, ClientMsg *msg);
+    void applyLooseProp(ServerUserRec *user, ClientMsg *msg);
+    void drain();
+    void fireTimer(void *event);
+    void layoutRoom(HostRoom *room);
+    void enterRoom(ServerUserRec *user, ServerRoomRec *room);
+    void leaveRoom(ServerUserRec *user);
+    void freePending();
+    void hostCommand(ServerUserRec *user, const std::string &line);
+
+    ServerState state_{};
+    std::map<UserID, std::unique_ptr<HostUser>> users_;
+    std::map<RoomID, std::unique_ptr<HostRoom>> rooms_;
+    std::unordered_map<const ServerUserRec *, HostUser *> userIndex_;
+    std::unordered_map<const ServerRoomRec *, HostRoom *> roomIndex_;
+    std::unordered_map<std::string, HostUser *> byHandle_;
+    std::unordered_multimap<std::string, HostUser *> byName_;
+    std::unordered_map<ClientID, HostUser *> byCounter_;
+    UserID nextUserId_ = 1;
+    uint32_t nextIdentity_ = 1;
+    std::vector<uint32_t> bannedIps_;
+
+    void *dl_ = nullptr;
+    PluginProcs procs_;
+    void *pluginDat_ = nullptr;
+    bool running_ = false;
+    std::vector<std::string> args_;
+    std::vector<char *> argv_;
+    int32_t userSlotSize_ = 0, roomSlotSize_ = 0;
+
+    std::deque<QueueItem> queue_;
+    std::map<std::tuple<time_t, uint64_t>, void *> timers_;
+    uint64_t timerSeq_ = 0;
+
+    std::unordered_map<void *, size_t> blocks_;
+    uint64_t allocCalls_ = 0, failAt_ = 0;
+    bool failOnlyThat_ = false;
+    int badFrees_ = 0;
+
+    std::vector<std::string> transcript_;
+};
+
+// Text as the transcript prints it: control bytes and DEL as \xHH.
+std::string printable(const std::string &text);
+std::string propList(int32_t n, const AssetSpec *props);
+std::string eventCode(uint32_t eventType);
+
+} // namespace vh

@@ -1,0 +1,348 @@
+/* The plug-in frame: entry points for start, shutdown and the users and
+ * rooms the host reports, and the routines the other files share. */
+#include <string.h>
+
+#include "vestrel.h"
+
+
+/* ---- Small shared helpers ------------------------------------------------ */
+
+int isOperator(const ServerUserRec *user)
+{
+    return user != nullptr && (user->flags & (UF_Wizard | UF_God)) != 0;
+}
+
+UserDat *getUserDat(MyState *state, ServerUserRec *user)
+{
+    if (state == nullptr || user == nullptr)
+        return nullptr;
+    return (UserDat *)getPluginUserInfo(state->myPluginID, user);
+}
+
+RoomDat *getRoomDat(MyState *state, ServerRoomRec *room)
+{
+    if (state == nullptr || room == nullptr)
+        return nullptr;
+    return (RoomDat *)getPluginRoomInfo(state->myPluginID, room);
+}
+
+ServerRoomRec *getUserRoom(ServerUserRec *user)
+{
+    if (user == nullptr)
+        return nullptr;
+    return GetRoom(user->user.roomID);
+}
+
+/* Allocates a timer event and hands it to the host; a scheduler that
+ * cannot get memory goes on without it. */
+int scheduleAction(MyState *state, UserID userID, int action, sint32 delay)
+{
+    TimerEvent *event = (TimerEvent *)NewPtrClear(sizeof(TimerEvent));
+    if (event == nullptr)
+        return 0;
+    event->userID = userID;
+    event->action = action;
+    event->param = nullptr;
+    scheduleTimerEvent(state->myPluginID, event, delay);
+    return 1;
+}
+
+/* ---- Shared routines --------------------------------------------------- */
+
+/* Undoes a refused change in the sender's own client by telling it what the
+ * server holds for him. */
+void resetUser(ServerState *serverState, MyState *state)
+{
+    (void)state;
+    ServerUserRec *u = serverState->currentUser;
+    if (u == nullptr)
+        return;
+    sendMsgUserDesc(toUser(u), u, u->user.faceNbr, u->user.colorNbr, u->user.nbrProps,
+                    u->user.propSpec);
+    sendMsgUserMove(toUser(u), u, u->user.roomPos);
+    sendMsgUserName(toUser(u), u, u->user.name);
+}
+
+/* The member-room sanctions belong to the room being left; the global gags
+ * stay with the user. */
+void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user)
+{
+    (void)serverState;
+    UserDat *ud = getUserDat(state, user);
+    if (ud == nullptr)
+        return;
+
+    memset(&ud->move, 0, sizeof ud->move);
+    memset(&ud->slide, 0, sizeof ud->slide);
+    ud->lastWarning = -1;
+    ud->lastClientPos.v = -5;
+    ud->lastClientPos.h = -5;
+
+    if (ud->flags & UD_RPIN)
+        user->user.nbrProps = 0; /* the pin costume comes off */
+    ud->flags &= ~UD_ROOMSANCTIONS;
+
+    /* Delay 0: runs once the host has moved him into the new room. */
+    scheduleAction(state, user->user.userID, TA_ROOMENTRY, 0);
+}
+
+void logMessage(ServerUserRec *user, const char *message, int toServer)
+{
+    if (toServer)
+        FormattedLogMessage(user, "vestrel", "%s", message);
+    if (user != nullptr)
+        UserPrivateMessage(user, "; %s", message);
+}
+
+/* cstring holds at least USER_NAME_SIZE bytes. */
+void getCUserName(char *cstring, const ServerUserRec *user)
+{
+    memcpy(cstring, user->user.name, USER_NAME_SIZE);
+    if ((unsigned char)cstring[0] > USER_NAME_SIZE - 1)
+        cstring[0] = (char)(USER_NAME_SIZE - 1);
+    PtoCstr((unsigned char *)cstring);
+}
+
+/* The address is stored in network order: the first octet is the byte at
+ * the lowest address, whatever the machine's byte order. */
+void getUserIP(char *ipstr, const ServerUserRec *user)
+{
+    const unsigned char *octet = (const unsigned char *)&user->netAddress.ipAddress;
+    snprintf(ipstr, IP_TEXT_SIZE, "%d.%d.%d.%d", octet[0], octet[1], octet[2], octet[3]);
+}
+
+/* Appends src to the NUL-terminated text in buf, never past size bytes. */
+static void appendText(char *buf, size_t size, const char *src)
+{
+    size_t used = strnlen(buf, size);
+    if (used + 1 >= size)
+        return;
+    snprintf(buf + used, size - used, "%s", src);
+}
+
+/* Each key is fetched into a buffer of its own, so a long key text from the
+ * host can never run past the log line. */
+static void appendWizKey(char *buf, size_t size, ServerUserRec *target, int selector)
+{
+    char key[WIZKEY_MAX];
+    memset(key, 0, sizeof key);
+    SeedToWizKey(target, key, selector);
+    key[sizeof key - 1] = '\0';
+    appendText(buf, size, key);
+}
+
+void makeServerActionLog(ServerState *serverState, MyState *state, ServerUserRec *actor,
+                         const char *action, ServerUserRec *target)
+{
+    (void)serverState;
+    (void)state;
+    char text[ACTION_LOG_SIZE];
+    char ip[IP_TEXT_SIZE];
+    char name[USER_NAME_SIZE];
+
+    getUserIP(ip, target);
+    getCUserName(name, target);
+    snprintf(text, sizeof text, "%s ", ip);
+    appendWizKey(text, sizeof text, target, 1);
+    appendText(text, sizeof text, " ");
+    appendWizKey(text, sizeof text, target, 0);
+    appendText(text, sizeof text, " \"");
+    appendText(text, sizeof text, name);
+    appendText(text, sizeof text, "\"");
+    FormattedLogMessage(actor, action, "%s", text);
+}
+
+/* The message goes through screening and the command interpreter like a
+ * line the user typed; the host keeps it. */
+void generateChat(ServerState *serverState, MyState *state, ServerUserRec *user, const char *text,
+                  UserID target)
+{
+    (void)serverState;
+    size_t textLen = strlen(text);
+    size_t payload = textLen + 1 + (target != 0 ? 4 : 0);
+    ClientMsg *msg = (ClientMsg *)NewPtrClear((sint32)(CLIENT_MSG_HEADER + payload));
+    if (msg == nullptr)
+        return;
+
+    msg->eventType = target != 0 ? MSG_WHISPER : MSG_TALK;
+    msg->length = (uint32)payload;
+    msg->refNum = (sint32)user->user.userID;
+    unsigned char *p = msg->msg;
+    if (target != 0) {
+        memcpy(p, &target, 4);
+        p += 4;
+    }
+    memcpy(p, text, textLen + 1);
+    deliverMessageNormal(state->myPluginID, msg, user);
+}
+
+void generateGotoRoom(ServerState *serverState, MyState *state, ServerUserRec *user, RoomID roomID)
+{
+    (void)serverState;
+    ClientMsg *msg = (ClientMsg *)NewPtrClear(CLIENT_MSG_HEADER + sizeof(RoomID));
+    if (msg == nullptr)
+        return;
+    msg->eventType = MSG_ROOMGOTO;
+    msg->length = sizeof(RoomID);
+    msg->refNum = 0;
+    memcpy(msg->msg, &roomID, sizeof roomID);
+    deliverMessageNormal(state->myPluginID, msg, user);
+}
+
+/* ---- Releasing the configuration ----------------------------------------- */
+
+/* Cancelled announcements keep their timer event pending; the event frees
+ * itself when it next fires and finds no announcement. */
+void freeLimits(MyState *state)
+{
+    while (state->autoannounce != nullptr) {
+        AutoAnnounce *aa = state->autoannounce;
+        state->autoannounce = aa->next;
+        if (aa->event != nullptr)
+            aa->event->param = nullptr;
+        DisposePtr((Ptr)aa);
+    }
+    while (state->setranks != nullptr) {
+        StringList *node = state->setranks;
+        state->setranks = node->next;
+        DisposePtr((Ptr)node);
+    }
+    for (int slot = 0; slot < NBR_LIMITS; slot++) {
+        freeLimitList(state->limits[slot]);
+        state->limits[slot] = nullptr;
+    }
+}
+
+static void freeText(char **text)
+{
+    if (*text != nullptr)
+        DisposePtr(*text);
+    *text = nullptr;
+}
+
+static void freeStorage(MyState *state)
+{
+    freeLimits(state);
+    freeText(&state->mRoomBG);
+    freeText(&state->pageResponse);
+    freeText(&state->gpageResponse);
+    DisposePtr((Ptr)state);
+}
+
+/* ---- Entry points ------------------------------------------------------ */
+
+AnyType initializeServerPlugin(PluginID pluginID, int argc, char **argv)
+{
+    MyState *state = (MyState *)NewPtrClear(sizeof(MyState));
+    if (state == nullptr) {
+        FormattedLogMessage(nullptr, "DISASTER: ", "Unable to allocate storage for vestrel plugin");
+        return nullptr;
+    }
+
+    state->myPluginID = pluginID;
+    state->argc = argc;
+    state->argv = argv;
+    state->guestWiz = 1;
+    state->rTakeDelay = -1;
+    state->mroomdiscipline = -1;
+    state->lastUserPageRoom = -1;
+
+    setDefaultParameters(state);
+    setPluginUserInfoSize(pluginID, sizeof(UserDat));
+    setPluginRoomInfoSize(pluginID, sizeof(RoomDat));
+    FormattedLogMessage(nullptr, "vestrel", "vestrel version %s", VESTREL_VERSION);
+
+    if (loadParameterFile(state, nullptr) == 0) {
+        FormattedLogMessage(nullptr, "vestrel", "*** vestrel initialization failed ***");
+        freeStorage(state);
+        return nullptr;
+    }
+    return state;
+}
+
+void shutdownServerPlugin(ServerState *serverState, AnyType pluginDat)
+{
+    (void)serverState;
+    if (pluginDat != nullptr)
+        freeStorage((MyState *)pluginDat);
+}
+
+void noteUserCreation(ServerState *serverState, AnyType pluginDat, ServerUserRec *user)
+{
+    (void)serverState;
+    MyState *state = (MyState *)pluginDat;
+    if (state == nullptr || user == nullptr)
+        return;
+
+    UserDat *ud = getUserDat(state, user);
+    if (ud != nullptr) {
+        memset(ud, 0, sizeof *ud); /* no chat, every history empty */
+        ud->idle = 0;
+        ud->LastRoomID = 0;
+        ud->LastDrawFull = 0;
+        ud->lastWarning = -1;
+        ud->lastClientPos.v = -5;
+        ud->lastClientPos.h = -5;
+    }
+
+    UserID id = user->user.userID;
+    if (state->wizInMemberRooms)
+        scheduleAction(state, id, TA_WIZNOTICE, 1);
+    scheduleAction(state, id, TA_ROOMENTRY, 1);
+    scheduleAction(state, id, TA_LOGON, 1);
+}
+
+void noteUserDeletion(ServerState *serverState, AnyType pluginDat, ServerUserRec *user)
+{
+    MyState *state = (MyState *)pluginDat;
+    if (state == nullptr || user == nullptr)
+        return;
+
+    UserDat *ud = getUserDat(state, user);
+    if (ud != nullptr)
+        freeText(&ud->lastChat);
+
+    /* A counter of 0 is every unowned room's memberOwner: such a user owns
+     * nothing. */
+    if (user->counter == 0)
+        return;
+    for (ServerRoomRec *room = serverState->roomList; room != nullptr; room = room->nextRoom) {
+        if (room->memberOwner != user->counter)
+            continue;
+        RoomDat *rd = getRoomDat(state, room);
+        if (rd != nullptr)
+            rd->ownerLogoffTime = time(nullptr);
+        break;
+    }
+}
+
+void noteRoomCreation(ServerState *serverState, AnyType pluginDat, ServerRoomRec *room)
+{
+    (void)serverState;
+    RoomDat *rd = getRoomDat((MyState *)pluginDat, room);
+    if (rd != nullptr)
+        memset(rd, 0, sizeof *rd);
+}
+
+void noteRoomDeletion(ServerState *serverState, AnyType pluginDat, ServerRoomRec *room)
+{
+    (void)serverState;
+    RoomDat *rd = getRoomDat((MyState *)pluginDat, room);
+    if (rd == nullptr)
+        return;
+    freeText(&rd->lastChat);
+    while (rd->badActorList != nullptr) {
+        RoomBadActor *entry = rd->badActorList;
+        rd->badActorList = entry->next;
+        DisposePtr((Ptr)entry);
+    }
+}
+
+void noteUserRoomEntry(ServerState *serverState, AnyType pluginDat, ServerUserRec *user,
+                       ServerRoomRec *room)
+{
+    (void)serverState;
+    (void)pluginDat;
+    (void)user;
+    (void)room;
+}

@@ -1,0 +1,275 @@
+/* vestrel: moderation plug-in for the Corvex chat server.
+ *
+ * Records, tables and defaults shared by the plug-in's source files. The
+ * plug-in is C-style C++: plain records, singly linked lists, memory only
+ * from the host allocator, no exceptions. */
+#ifndef VESTREL_H
+#define VESTREL_H
+
+#include <stddef.h>
+#include <stdio.h>
+#include <time.h>
+
+#include "s-pluginapi.h"
+
+#define VESTREL_VERSION "4.2.8"
+
+/* ---- Limits ------------------------------------------------------------ */
+
+#define NBR_LIMITS 30
+
+/* Limit slots, numbered as the parameter table lists them. */
+enum {
+    L_ZONE = 0,
+    L_SPOOF = 1,
+    L_PAGE = 2,
+    L_REPPAGE = 3,
+    L_CHAT = 4,
+    L_REPCHAT = 5,
+    L_PROPDROP = 6,
+    L_ROOMMSG = 7,
+    L_FACECHANGE = 8,
+    L_AVATARCHANGE = 9,
+    L_MOVE = 10,
+    L_SLIDE = 11,
+    L_SPOTSTATECHANGE = 12,
+    L_CHATGOTO = 13,
+    L_CLEARLOOSEPROPS = 14,
+    L_NODUPAVATARS = 15,
+    L_NAMECHANGE = 16,
+    L_TAKE = 17,
+    L_DUPIP = 18,
+    L_GODONLY = 19,
+    L_AVATARZONE = 20,
+    L_MIMICK = 21,
+    L_PINX = 22,
+    L_NEWROOM = 23,
+    L_GPAGE = 24,
+    L_RPAGE = 25,
+    L_ROOMPAGE = 26,
+    L_ROOMGOTO = 27,
+    L_DRAW = 28,
+    L_IDLE = 29
+};
+
+/* Room classes of LimitValue.roomsChecked */
+#define RC_PUBLIC 0x0001
+#define RC_PRIVATE 0x0002
+#define RC_MEMBER 0x0004
+#define RC_LIMBO 0x0008
+#define RC_ALTMEMBER 0x0010
+#define RC_ALL 0x001F
+#define RC_WARN 0x8000
+
+/* What a limit line carries after the parameter name */
+#define PM_MAXIMUM 0x1
+#define PM_DECAY 0x2
+#define PM_STRING 0x4
+#define PM_ROOMID 0x8
+
+#define LIMIT_UNLIMITED 0xFFFFFFFFu /* a maximum of -1 in the file */
+
+/* One inclusive range of room numbers. */
+struct RoomNumbers {
+    RoomNumbers *next;
+    sint32 low;
+    sint32 high;
+};
+
+/* One limit entry; a slot owns its chain of entries, an entry its ranges
+ * and its text. */
+struct LimitValue {
+    LimitValue *next;
+    RoomNumbers *roomNumbers;
+    sint32 roomsChecked;
+    uint32 maximum;
+    double decay; /* actions forgiven per second, for rate limits */
+    char *string;
+};
+
+/* A decaying per-user activity counter. */
+struct ActivityHistory {
+    time_t lastTime;     /* second of the last check, allowed or refused */
+    sint32 numberRecent; /* decayed number of recent actions */
+};
+
+struct ParameterTable {
+    const char *name;
+    const LimitValue *defaultValue;
+    sint32 index;
+    sint32 paramMask;
+};
+
+extern ParameterTable parameterTable[NBR_LIMITS + 1];
+
+/* ---- Timers ------------------------------------------------------------ */
+
+enum {
+    TA_WIZNOTICE = 0,
+    TA_ROOMENTRY = 1,
+    TA_AUTOANNOUNCE = 2,
+    TA_PAGERESPONSE = 3,
+    TA_LOGON = 4,
+    TA_SANCTIONS = 5,
+    TA_ROWNER = 6,
+    TA_IDLE = 7
+};
+
+/* Allocated zeroed by its scheduler; the host keeps it while it is pending,
+ * the plug-in owns it again inside handleTimerEvent. */
+struct TimerEvent {
+    UserID userID;
+    int action;
+    void *param; /* TA_AUTOANNOUNCE: its AutoAnnounce, null once cancelled */
+};
+
+#define ANNOUNCE_MAX 250 /* characters of an announcement text */
+
+/* A daily announcement; owned by MyState.autoannounce. */
+struct AutoAnnounce {
+    AutoAnnounce *next;
+    TimerEvent *event;
+    char time[9]; /* "hh:mm:ss" as written */
+    char message[]; /* allocated to fit */
+};
+
+/* A line of text; used for the setrank lines of one load. */
+struct StringList {
+    StringList *next;
+    char string[]; /* allocated to fit */
+};
+
+/* ---- Per-user, per-room and global state -------------------------------- */
+
+/* UserDat.flags */
+#define UD_PAGEGAG 0x01
+#define UD_NAMEGAG 0x02
+#define UD_RPIN 0x04
+#define UD_RPROPGAG 0x08
+#define UD_RGAG 0x10
+#define UD_LISTGAG 0x20
+#define UD_ROOMSANCTIONS (UD_RPIN | UD_RPROPGAG | UD_RGAG)
+
+/* Kept in the host's per-user slot. */
+struct UserDat {
+    char *lastChat; /* owned */
+    ActivityHistory chat;
+    ActivityHistory repchat;
+    ActivityHistory roommsg;
+    ActivityHistory propDrop;
+    ActivityHistory faceChange;
+    ActivityHistory move;
+    ActivityHistory slide;
+    ActivityHistory spotStateChange;
+    ActivityHistory avatarChange;
+    ActivityHistory nameChange;
+    ActivityHistory newRoom;
+    ActivityHistory gpage;
+    ActivityHistory rpage;
+    ActivityHistory roompage;
+    ActivityHistory roomGoto;
+    ActivityHistory draw;
+    time_t idle; /* last message while an idle limit applies; -1: none applies */
+    RoomID LastRoomID;
+    RoomID LastDrawFull;
+    int lastWarning; /* slot of the last one-time warning; -1 = none */
+    Point lastClientPos;
+    int flags;
+    int clientType;
+};
+
+/* RoomDat.flags */
+#define RD_RPROPFREEZE 0x01
+#define RD_RNODUPAVATARS 0x02
+#define RD_RLIMIT 0x04
+#define RD_PROPFREEZE 0x08
+#define RD_RNOLOOSEPROPS 0x10
+
+/* One entry of a member room's ban list. */
+struct RoomBadActor {
+    RoomBadActor *next;
+    int flags;
+    int counter;
+    int puid;
+    int ipAddress;
+    char username[32];
+};
+
+/* Kept in the host's per-room slot. */
+struct RoomDat {
+    int flags;
+    char *lastChat; /* owned */
+    UserID lastUserID;
+    time_t ownerLogoffTime;
+    RoomBadActor *badActorList; /* owned */
+};
+
+#define PAGE_NAME_SIZE 32
+
+struct MyState {
+    PluginID myPluginID;
+    int argc;
+    char **argv;
+    char *mRoomBG;
+    LimitValue *limits[NBR_LIMITS];
+    int wizInMemberRooms;
+    int rownerInRoom;
+    int memberRWho;
+    int guestWiz;
+    int rTakeDelay;
+    int mroomdiscipline;
+    int altMemberActive;
+    RoomID lastUserPageRoom;
+    char lastUserPageName[PAGE_NAME_SIZE];
+    AutoAnnounce *autoannounce;
+    StringList *setranks;
+    int pageLengthLimit;
+    int gpageLengthLimit;
+    char *pageResponse;
+    char *gpageResponse;
+    int hideops;
+    int idleScheduled; /* the perpetual idle check has been started */
+};
+
+/* ---- Frame: shared routines (frame.cpp) ---------------------------------- */
+
+#define IP_TEXT_SIZE 16   /* "255.255.255.255" and NUL */
+#define USER_NAME_SIZE 32 /* 31 characters and NUL */
+#define ACTION_LOG_SIZE 240
+
+int isOperator(const ServerUserRec *user);
+UserDat *getUserDat(MyState *state, ServerUserRec *user);
+RoomDat *getRoomDat(MyState *state, ServerRoomRec *room);
+ServerRoomRec *getUserRoom(ServerUserRec *user);
+void resetUser(ServerState *serverState, MyState *state);
+void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user);
+void logMessage(ServerUserRec *user, const char *message, int toServer);
+void getCUserName(char *cstring, const ServerUserRec *user);
+void getUserIP(char *ipstr, const ServerUserRec *user);
+void makeServerActionLog(ServerState *serverState, MyState *state, ServerUserRec *actor,
+                         const char *action, ServerUserRec *target);
+void generateChat(ServerState *serverState, MyState *state, ServerUserRec *user, const char *text,
+                  UserID target);
+void generateGotoRoom(ServerState *serverState, MyState *state, ServerUserRec *user,
+                      RoomID roomID);
+int scheduleAction(MyState *state, UserID userID, int action, sint32 delay);
+void freeLimits(MyState *state);
+
+/* ---- Limits (limits.cpp) ------------------------------------------------- */
+
+void setParameter(MyState *state, int index, const char *name, const LimitValue *value,
+                  sint32 paramMask);
+void setDefaultParameters(MyState *state);
+void freeLimitList(LimitValue *first);
+LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitValue *first,
+                                RoomID roomID);
+LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *first);
+int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
+               const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
+               const char *type);
+
+/* ---- Parameter file (params.cpp) ----------------------------------------- */
+
+int loadParameterFile(MyState *state, ServerUserRec *user);
+
+#endif

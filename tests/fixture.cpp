@@ -1,0 +1,94 @@
+#include "fixture.h"
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+TempDir::TempDir()
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "vestrel-test-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+HostTest::HostTest() : paramPath(dir.path() + "/vestrel.conf"), host(std::make_unique<vh::Host>())
+{
+}
+
+HostTest::~HostTest() { host.reset(); }
+
+void HostTest::writeParams(const std::string &params)
+{
+    std::ofstream out(paramPath, std::ios::binary | std::ios::trunc);
+    out << params;
+}
+
+bool HostTest::start(const std::string &params)
+{
+    writeParams(params);
+#ifdef VESTREL_STATIC
+    vh::PluginProcs procs;
+    procs.initialize = initializeServerPlugin;
+    procs.shutdown = shutdownServerPlugin;
+    procs.userCreation = noteUserCreation;
+    procs.userDeletion = noteUserDeletion;
+    procs.roomCreation = noteRoomCreation;
+    procs.roomDeletion = noteRoomDeletion;
+    procs.userRoomEntry = noteUserRoomEntry;
+    procs.handleMessage = handleMessage;
+    procs.handleTimerEvent = handleTimerEvent;
+    return host->attachPlugin(procs, paramPath);
+#else
+    return host->loadPlugin(VESTREL_SO, paramPath);
+#endif
+}
+
+std::vector<std::string> HostTest::lines()
+{
+    std::vector<std::string> out = host->transcript();
+    host->clearTranscript();
+    return out;
+}
+
+bool HostTest::saw(const std::string &line) const
+{
+    const auto &t = host->transcript();
+    return std::find(t.begin(), t.end(), line) != t.end();
+}
+
+ServerUserRec *HostTest::connect(const std::string &handle, int rank, RoomID room)
+{
+    vh::UserOptions o;
+    o.handle = handle;
+    o.rank = rank;
+    o.room = room;
+    return host->connect(o);
+}
+
+UserDat *HostTest::ud(ServerUserRec *user) const
+{
+    return static_cast<UserDat *>(getPluginUserInfo(1, user));
+}
+
+RoomDat *HostTest::rd(RoomID room) const
+{
+    return static_cast<RoomDat *>(getPluginRoomInfo(1, host->room(room)));
+}
+
+std::string joinLines(const std::vector<std::string> &lines)
+{
+    std::string out;
+    for (const auto &l : lines)
+        out += l + "\n";
+    return out;
+}
