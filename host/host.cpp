@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace vh {
+namespace vh
+{
 
-namespace {
+namespace
+{
 
 Host *g_current = nullptr;
 constexpr PluginID kPluginID = 1;
@@ -172,7 +174,10 @@ Host::~Host()
     g_current = nullptr;
 }
 
-Host *Host::current() { return g_current; }
+Host *Host::current()
+{
+    return g_current;
+}
 
 void Host::emit(const std::string &line)
 {
@@ -387,7 +392,8 @@ void Host::changeRoom(RoomID id, const RoomOptions &o)
         return;
     auto setFlag = [&](const std::optional<bool> &v, uint32_t bit) {
         if (v)
-            r->rec.room.roomFlags = *v ? (r->rec.room.roomFlags | bit) : (r->rec.room.roomFlags & ~bit);
+            r->rec.room.roomFlags =
+                *v ? (r->rec.room.roomFlags | bit) : (r->rec.room.roomFlags & ~bit);
     };
     setFlag(o.isPrivate, RF_Private);
     setFlag(o.closed, RF_Closed);
@@ -801,6 +807,13 @@ void Host::send(ServerUserRec *user, uint32_t eventType, const std::vector<uint8
     drain();
 }
 
+void Host::sendWithoutUser(uint32_t eventType, const std::vector<uint8_t> &payload)
+{
+    Message m(eventType, payload);
+    process(nullptr, m.get(), true);
+    drain();
+}
+
 void Host::say(ServerUserRec *user, const std::string &text)
 {
     std::vector<uint8_t> p(text.begin(), text.end());
@@ -1068,7 +1081,7 @@ void Host::scheduleTimer(void *event, int32_t seconds)
 {
     if (seconds <= 0) {
         QueueItem item;
-    item.kind = QueueItem::Timer;
+        item.kind = QueueItem::Timer;
         item.event = event;
         queue_.push_back(std::move(item));
         return;
@@ -1126,6 +1139,18 @@ void Host::drain()
     }
 }
 
+std::vector<void *> Host::pendingEvents() const
+{
+    std::vector<void *> out;
+    for (const auto &item : queue_) {
+        if (item.kind == QueueItem::Timer)
+            out.push_back(item.event);
+    }
+    for (const auto &[key, event] : timers_)
+        out.push_back(event);
+    return out;
+}
+
 void Host::advance(long seconds)
 {
     time_t target = clockNow() + std::max(seconds, 0L);
@@ -1158,7 +1183,8 @@ void *Host::newPtr(int32_t size, bool clear)
         return nullptr;
     if (size < 0)
         return nullptr;
-    void *p = clear ? std::calloc(1, static_cast<size_t>(size) + 1) : std::malloc(static_cast<size_t>(size) + 1);
+    void *p = clear ? std::calloc(1, static_cast<size_t>(size) + 1)
+                    : std::malloc(static_cast<size_t>(size) + 1);
     if (p != nullptr)
         blocks_[p] = static_cast<size_t>(size);
     return p;

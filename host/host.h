@@ -17,7 +17,8 @@
 
 #include "s-pluginapi.h"
 
-namespace vh {
+namespace vh
+{
 
 // The virtual clock that the process-wide time() answers.
 time_t clockNow();
@@ -29,12 +30,13 @@ time_t localTime(int year, int month, int day, int hour, int minute, int second)
 std::vector<uint8_t> encipher(const std::string &plain);
 
 // Client message bytes: header then payload, kept word-aligned.
-class Message {
-public:
+class Message
+{
+  public:
     Message(uint32_t eventType, const std::vector<uint8_t> &payload, int32_t refNum = 0);
     ClientMsg *get() { return reinterpret_cast<ClientMsg *>(words_.data()); }
 
-private:
+  private:
     std::vector<uint32_t> words_;
 };
 
@@ -52,7 +54,7 @@ struct PluginProcs {
 
 struct UserOptions {
     std::string handle;
-    int rank = 1; // 0 guest, 1 member, 2 wizard, 3 god
+    int rank = 1;               // 0 guest, 1 member, 2 wizard, 3 god
     std::optional<uint32_t> ip; // a.b.c.d packed as (a<<24)|(b<<16)|(c<<8)|d
     std::optional<uint32_t> counter, crc, puid;
     RoomID room = 0;
@@ -63,14 +65,15 @@ struct UserOptions {
 };
 
 struct RoomOptions {
-    std::optional<std::string> name;
-    std::optional<bool> isPrivate, closed, operatorsOnly, noLooseProps;
-    std::optional<std::string> password;
-    std::optional<int> drawings, lenVars, maxOccupancy;
+    std::optional<std::string> name = {};
+    std::optional<bool> isPrivate = {}, closed = {}, operatorsOnly = {}, noLooseProps = {};
+    std::optional<std::string> password = {};
+    std::optional<int> drawings = {}, lenVars = {}, maxOccupancy = {};
 };
 
-class Host {
-public:
+class Host
+{
+  public:
     Host();
     ~Host();
     Host(const Host &) = delete;
@@ -103,6 +106,9 @@ public:
 
     // A message from a user's client, screened by the plug-in, then applied.
     void send(ServerUserRec *user, uint32_t eventType, const std::vector<uint8_t> &payload);
+    // A message while the server has no current user (from a connection
+    // that is not yet a user).
+    void sendWithoutUser(uint32_t eventType, const std::vector<uint8_t> &payload);
     void say(ServerUserRec *user, const std::string &text);
     void whisper(ServerUserRec *user, ServerUserRec *target, const std::string &text);
     void gotoRoom(ServerUserRec *user, RoomID id);
@@ -111,6 +117,11 @@ public:
     // Clock and timers.
     void advance(long seconds);
     size_t pendingTimers() const { return timers_.size(); }
+    // Timer events waiting, in the order they will fire.
+    std::vector<void *> pendingEvents() const;
+    // Runs what the last call left in the queue (the host does this itself
+    // after every call it makes).
+    void flush() { drain(); }
 
     // Transcript.
     const std::vector<std::string> &transcript() const { return transcript_; }
@@ -146,7 +157,7 @@ public:
     void listUsers(ServerUserRec *user);
     std::string destName(MsgDestination dest) const;
 
-private:
+  private:
     struct HostUser;
     struct HostRoom;
     struct QueueItem {

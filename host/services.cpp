@@ -10,9 +10,13 @@
 
 using vh::Host;
 
-namespace {
+namespace
+{
 
-Host &host() { return *Host::current(); }
+Host &host()
+{
+    return *Host::current();
+}
 
 std::string vformat(const char *fmt, va_list ap)
 {
@@ -28,13 +32,13 @@ std::string vformat(const char *fmt, va_list ap)
     return out;
 }
 
-#define FORMAT_TEXT(fmt, text)                                                                    \
-    std::string text;                                                                             \
-    do {                                                                                          \
-        va_list ap;                                                                               \
-        va_start(ap, fmt);                                                                        \
-        text = vh::printable(vformat(fmt, ap));                                                   \
-        va_end(ap);                                                                               \
+#define FORMAT_TEXT(fmt, text)                                                                     \
+    std::string text;                                                                              \
+    do {                                                                                           \
+        va_list ap;                                                                                \
+        va_start(ap, fmt);                                                                         \
+        text = vh::printable(vformat(fmt, ap));                                                    \
+        va_end(ap);                                                                                \
     } while (0)
 
 std::string roomLabel(ServerRoomRec *room)
@@ -42,7 +46,10 @@ std::string roomLabel(ServerRoomRec *room)
     return room == nullptr ? "room ?" : "room " + std::to_string(room->room.roomID);
 }
 
-std::string pointText(Point p) { return std::to_string(p.h) + " " + std::to_string(p.v); }
+std::string pointText(Point p)
+{
+    return std::to_string(p.h) + " " + std::to_string(p.v);
+}
 
 } // namespace
 
@@ -62,19 +69,43 @@ void *getInVarBuf(ServerRoomRec *room, Offset offset, int align, size_t size)
 
 // ---- Slots, lookup, ranks ------------------------------------------------
 
-void setPluginUserInfoSize(PluginID, sint32 size) { host().setSlotSize(true, size); }
-void setPluginRoomInfoSize(PluginID, sint32 size) { host().setSlotSize(false, size); }
-void *getPluginUserInfo(PluginID, ServerUserRec *user) { return host().slotOf(user); }
-void *getPluginRoomInfo(PluginID, ServerRoomRec *room) { return host().slotOf(room); }
+void setPluginUserInfoSize(PluginID, sint32 size)
+{
+    host().setSlotSize(true, size);
+}
+void setPluginRoomInfoSize(PluginID, sint32 size)
+{
+    host().setSlotSize(false, size);
+}
+void *getPluginUserInfo(PluginID, ServerUserRec *user)
+{
+    return host().slotOf(user);
+}
+void *getPluginRoomInfo(PluginID, ServerRoomRec *room)
+{
+    return host().slotOf(room);
+}
 
-ServerUserRec *GetServerUser(UserID id) { return host().userById(id); }
+ServerUserRec *GetServerUser(UserID id)
+{
+    return host().userById(id);
+}
 ServerUserRec *GetServerUserByName(const char *name)
 {
     return name == nullptr ? nullptr : host().userByName(name);
 }
-ServerUserRec *GetServerUserByCounter(ClientID counter) { return host().userByCounter(counter); }
-ServerRoomRec *GetRoom(RoomID id) { return host().room(id); }
-int UserRank(ServerUserRec *user) { return user == nullptr ? 0 : host().rankOf(user); }
+ServerUserRec *GetServerUserByCounter(ClientID counter)
+{
+    return host().userByCounter(counter);
+}
+ServerRoomRec *GetRoom(RoomID id)
+{
+    return host().room(id);
+}
+int UserRank(ServerUserRec *user)
+{
+    return user == nullptr ? 0 : host().rankOf(user);
+}
 
 // ---- Text ------------------------------------------------------------------
 
@@ -137,8 +168,14 @@ void FormattedLogMessage(ServerUserRec *user, const char *tag, const char *fmt, 
 
 // ---- Client updates ------------------------------------------------------
 
-MsgDestination toUser(ServerUserRec *user) { return MsgDestination{DEST_USER, user}; }
-MsgDestination toUserRoom(ServerUserRec *user) { return MsgDestination{DEST_USERROOM, user}; }
+MsgDestination toUser(ServerUserRec *user)
+{
+    return MsgDestination{DEST_USER, user};
+}
+MsgDestination toUserRoom(ServerUserRec *user)
+{
+    return MsgDestination{DEST_USERROOM, user};
+}
 
 void sendMsgUserDesc(MsgDestination dest, ServerUserRec *user, sint16 face, sint16 color,
                      sint32 nbrProps, const AssetSpec *props)
@@ -208,21 +245,30 @@ void ChangeUserColor(ServerUserRec *user, sint16 color)
     host().emit(host().handleOf(user) + " changes color to " + std::to_string(color));
 }
 
-void UpdateUserPosition(ServerUserRec *user, Point pos, Boolean) { host().setPosition(user, pos); }
+void UpdateUserPosition(ServerUserRec *user, Point pos, Boolean)
+{
+    host().setPosition(user, pos);
+}
 
 void AddDrawCommand(ServerUserRec *user, const DrawRecord *draw)
 {
     host().addDrawing(user, draw->drawCmd & 0xFF, draw->cmdLength);
 }
 
-void DeleteLooseProp(ServerUserRec *user, sint32 propNbr) { host().deleteLooseProps(user, propNbr); }
+void DeleteLooseProp(ServerUserRec *user, sint32 propNbr)
+{
+    host().deleteLooseProps(user, propNbr);
+}
 
 void ScheduleUserKill(ServerUserRec *user, sint16 reason, const char *text, int)
 {
     host().scheduleKill(user, reason, text);
 }
 
-void GenerateListOfAllUsers(ServerUserRec *user) { host().listUsers(user); }
+void GenerateListOfAllUsers(ServerUserRec *user)
+{
+    host().listUsers(user);
+}
 
 // ---- Delivery and timers ---------------------------------------------------
 
@@ -271,8 +317,17 @@ void PtoCstr(unsigned char *s)
 
 // ---- Memory --------------------------------------------------------------------
 
-Ptr NewPtr(sint32 byteCount) { return static_cast<Ptr>(host().newPtr(byteCount, false)); }
-Ptr NewPtrClear(sint32 byteCount) { return static_cast<Ptr>(host().newPtr(byteCount, true)); }
-void DisposePtr(Ptr p) { host().disposePtr(p); }
+Ptr NewPtr(sint32 byteCount)
+{
+    return static_cast<Ptr>(host().newPtr(byteCount, false));
+}
+Ptr NewPtrClear(sint32 byteCount)
+{
+    return static_cast<Ptr>(host().newPtr(byteCount, true));
+}
+void DisposePtr(Ptr p)
+{
+    host().disposePtr(p);
+}
 
 } // extern "C"

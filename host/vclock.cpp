@@ -5,18 +5,27 @@
 
 #include "host.h"
 
-namespace vh {
+namespace vh
+{
 
-namespace {
+namespace
+{
 time_t g_now = 0;
 }
 
-time_t clockNow() { return g_now; }
-void setClock(time_t t) { g_now = t; }
+time_t clockNow()
+{
+    return g_now;
+}
+void setClock(time_t t)
+{
+    g_now = t;
+}
 
 time_t localTime(int year, int month, int day, int hour, int minute, int second)
 {
-    struct tm tm {};
+    struct tm tm {
+    };
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;
     tm.tm_mday = day;

@@ -13,8 +13,8 @@ extern "C" {
 
 typedef uint32 UserID; /* 0 means nobody */
 typedef sint16 RoomID;
-typedef uint32 ClientID; /* a user's counter */
-typedef sint16 Offset;   /* bytes from the start of a room's varBuf; 0 = none */
+typedef uint32 ClientID;  /* a user's counter */
+typedef sint16 Offset;    /* bytes from the start of a room's varBuf; 0 = none */
 typedef uint32 IPAddress; /* network byte order: first octet at the lowest address */
 
 typedef struct UserRec {

@@ -25,7 +25,10 @@ HostTest::HostTest() : paramPath(dir.path() + "/vestrel.conf"), host(std::make_u
 {
 }
 
-HostTest::~HostTest() { host.reset(); }
+HostTest::~HostTest()
+{
+    host.reset();
+}
 
 void HostTest::writeParams(const std::string &params)
 {

@@ -10,18 +10,20 @@
 #include "host.h"
 #include "vestrel.h"
 
-class TempDir {
-public:
+class TempDir
+{
+  public:
     TempDir();
     ~TempDir();
     const std::string &path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
-class HostTest : public ::testing::Test {
-protected:
+class HostTest : public ::testing::Test
+{
+  protected:
     HostTest();
     ~HostTest() override;
 

@@ -17,4 +17,7 @@ static_assert(sizeof(LPropRec) == 24);
 
 extern "C" int headers_c_compiled(void);
 
-int main() { return headers_c_compiled() == 1 ? 0 : 1; }
+int main()
+{
+    return headers_c_compiled() == 1 ? 0 : 1;
+}

@@ -4,7 +4,6 @@
 
 #include "vestrel.h"
 
-
 /* ---- Small shared helpers ------------------------------------------------ */
 
 int isOperator(const ServerUserRec *user)

@@ -13,8 +13,8 @@
 static const LimitValue zoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr};
 static const LimitValue spoofDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.0, nullptr};
 static const LimitValue pageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5, nullptr};
-static const LimitValue reppageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.1,
-                                          nullptr};
+static const LimitValue reppageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
+                                          1,       0.1,     nullptr};
 static const LimitValue chatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr};
 static const LimitValue repchatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr};
 static const LimitValue propdropDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr};
@@ -26,13 +26,16 @@ static const LimitValue slideDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nu
 static const LimitValue spotstateDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.5, nullptr};
 static const LimitValue namechangeDefault = {nullptr, nullptr, RC_PUBLIC, 40, 2.0, nullptr};
 static const LimitValue avatarzoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr};
-static const LimitValue gpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5, nullptr};
-static const LimitValue rpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5, nullptr};
-static const LimitValue roompageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
-                                           nullptr};
-static const LimitValue roomgotoDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 10, 0.1,
-                                           nullptr};
-static const LimitValue drawDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 50, 0.1, nullptr};
+static const LimitValue gpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
+                                        1,       0.5,     nullptr};
+static const LimitValue rpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
+                                        1,       0.5,     nullptr};
+static const LimitValue roompageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
+                                           1,       0.5,     nullptr};
+static const LimitValue roomgotoDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
+                                           10,      0.1,     nullptr};
+static const LimitValue drawDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
+                                       50,      0.1,     nullptr};
 static const LimitValue idleDefault = {nullptr, nullptr, RC_PUBLIC, 0, 120.0, nullptr};
 
 struct SlotDefinition {

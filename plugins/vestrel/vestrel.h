@@ -129,7 +129,7 @@ struct TimerEvent {
 struct AutoAnnounce {
     AutoAnnounce *next;
     TimerEvent *event;
-    char time[9]; /* "hh:mm:ss" as written */
+    char time[9];   /* "hh:mm:ss" as written */
     char message[]; /* allocated to fit */
 };
 
@@ -250,8 +250,7 @@ void makeServerActionLog(ServerState *serverState, MyState *state, ServerUserRec
                          const char *action, ServerUserRec *target);
 void generateChat(ServerState *serverState, MyState *state, ServerUserRec *user, const char *text,
                   UserID target);
-void generateGotoRoom(ServerState *serverState, MyState *state, ServerUserRec *user,
-                      RoomID roomID);
+void generateGotoRoom(ServerState *serverState, MyState *state, ServerUserRec *user, RoomID roomID);
 int scheduleAction(MyState *state, UserID userID, int action, sint32 delay);
 void freeLimits(MyState *state);
 
