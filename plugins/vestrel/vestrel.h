@@ -231,6 +231,62 @@ struct MyState {
     int idleScheduled; /* the perpetual idle check has been started */
 };
 
+/* ---- Commands ------------------------------------------------------------ */
+
+#define CF_NOARGS 0x001
+#define CF_NEEDARGS 0x002
+#define CF_MROOM 0x004
+#define CF_ANYRANK 0x008
+#define CF_NAMETARGET 0x010
+#define CF_ONOFF 0x020
+#define CF_WHISPERONLY 0x040
+#define CF_HOSTCMD 0x080
+#define CF_ROOMOWNER 0x100
+#define CF_NOTSELF 0x200
+#define CF_CLASSMASK 0x0F000000
+#define CF_CLASSSHIFT 24
+#define CF_CLASS(n) ((n) << CF_CLASSSHIFT)
+
+/* Help classes */
+enum {
+    CL_NONE = 0,
+    CL_USER = 1,
+    CL_RMANAGING = 2,
+    CL_RPERMISSIONS = 3,
+    CL_MANAGING = 4,
+    CL_PERMISSIONS = 5,
+    CL_ADMINISTRATION = 6
+};
+
+#define RANK_DISABLE 4 /* a rank no user has */
+#define NBR_COMMANDS 58
+#define COMMAND_CHAR_1 '`'
+#define COMMAND_CHAR_2 '\''
+
+typedef int (*CmdHandler)(ServerState *serverState, MyState *state, ServerUserRec *user,
+                          ServerRoomRec *userRoom, ServerUserRec *targetUser, char *cmd, char *cp);
+
+struct CmdTable {
+    const char *command;
+    int minimum; /* shortest abbreviation; 0: the whole word */
+    const char *shortHelp;
+    const char *longHelp;
+    int flags; /* CF_* bits and the help class */
+    int rank;
+    int targetRank;
+    CmdHandler implementation;
+};
+
+/* rank and targetRank change at run time (setrank lines). */
+extern CmdTable cmdTable[NBR_COMMANDS];
+
+int wordLength(const char *start);
+char *nextWord(const char *s);
+int wordCmp(const char *word1, const char *word2);
+int wordMinCmp(const char *word, const char *command, int minimum);
+int strcmpci(const char *s1, const char *s2);
+CmdTable *findCommand(MyState *state, const char *cp);
+
 /* ---- Frame: shared routines (frame.cpp) ---------------------------------- */
 
 #define IP_TEXT_SIZE 16   /* "255.255.255.255" and NUL */
@@ -269,6 +325,29 @@ int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
 
 /* ---- Parameter file (params.cpp) ----------------------------------------- */
 
+#define LINE_SIZE 300        /* parameter file line buffer */
+#define REPORT_SIZE 300      /* a report line */
+#define TYPE_REPORT_SIZE 200 /* a report line of one limit entry */
+#define RESPONSE_MAX 250     /* characters of a page response */
+#define PICTURE_NAME_MAX 31  /* characters of a member room picture name */
+
+extern const char theWizardsMayMsg[];
+
 int loadParameterFile(MyState *state, ServerUserRec *user);
+void fileContentError(MyState *state, ServerUserRec *user, const char *line, int lineno,
+                      const char *msg);
+int getRank(const char *word);
+int getUint(const char *str);
+void sortTypeLimits(ServerUserRec *user, MyState *state);
+void showParameters(MyState *state, ServerUserRec *user, int toServer);
+int buildLimitValue(MyState *state, ServerUserRec *user, char *lp, int lineno, char *line);
+int isWhereCheckedOK(MyState *state, ServerUserRec *user, char *line, int lineno, char *typeList,
+                     LimitValue *limit);
+void showTypeLimits(ServerUserRec *user, const char *type, LimitValue *first, int toServer);
+void appendWhere(char *s, char *se, const LimitValue *limit);
+
+/* ---- Timers (timers.cpp) --------------------------------------------------- */
+
+int CheckUserIdle(ServerState *serverState, MyState *state);
 
 #endif

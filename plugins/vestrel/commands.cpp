@@ -1,0 +1,239 @@
+/* The command interpreter: the command table, word matching and lookup. */
+#include <ctype.h>
+#include <string.h>
+
+#include "vestrel.h"
+
+/* One row per command, in lookup and help order. */
+CmdTable cmdTable[NBR_COMMANDS] = {
+    {"chat", 0, "`chat <message>", "Generate chat for a user.",
+     CF_NEEDARGS | CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"clean", 0, "`clean", "Removes all loose props and paint in the current room.",
+     CF_NOARGS | CF_CLASS(CL_MANAGING), 2, 4, nullptr},
+    {"dress", 0, "`dress <user>", "Dresses <user> in the props you are currently wearing.",
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"er", 0, "`er", "Goto the room from which the last operator page was sent.",
+     CF_NOARGS | CF_HOSTCMD | CF_CLASS(CL_NONE), 2, 4, nullptr},
+    {"find", 0, "`find <user>", "Display in which room <user> currently is.",
+     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, nullptr},
+    {"gmsg", 0, "`gmsg <message>", "Sends <message> to everyone on the server.",
+     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 4, nullptr},
+    {"goto", 0, "`goto <user>", "Go to the room where <user> currently is.",
+     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, nullptr},
+    {"gotoroom", 0, "`gotoroom <roomID>", "Goto the room whose ID number is <roomID>.",
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, nullptr},
+    {"gpage", 0, "`gpage <message>", "Page the owners with <message>.",
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, nullptr},
+    {"killx", 0, "`killx <comment>", "Kill a user and comment on it.",
+     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"listgag", 0, "`listgag <user>", "Prevent user from listing users or available rooms.",
+     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"move", 0, "`move <x> <y>", "Move the user (x,y) pixels.", CF_NEEDARGS | CF_CLASS(CL_MANAGING),
+     2, 2, nullptr},
+    {"myroom", 0, "`myroom", "Go to the room that you own.",
+     CF_NOARGS | CF_ROOMOWNER | CF_CLASS(CL_USER), 1, 4, nullptr},
+    {"naked", 0, "`naked <user>", "Remove all props being worn.", CF_NAMETARGET | CF_CLASS(CL_USER),
+     0, 2, nullptr},
+    {"namegag", 0, "`namegag [<newname>]",
+     "Stop a user from changing names and force use of <newname>",
+     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"name", 0, "`name [<newname>]", "Changes username to <newname>",
+     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"newroom", 2, "`newroom [<name>]", "Create a new room (one allowed per user).",
+     CF_HOSTCMD | CF_CLASS(CL_NONE), 1, 4, nullptr},
+    {"nolooseprops", 0, "`nolooseprops [on|off]",
+     "Control if loose props can be dropped in the current room",
+     CF_ONOFF | CF_CLASS(CL_PERMISSIONS), 2, 4, nullptr},
+    {"pagegag", 0, "`pagegag <user>", "Prevent user from sending pages.",
+     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"pdel", 0, "`pdel", "Clear loose props in a room", CF_NOARGS | CF_CLASS(CL_MANAGING), 2, 4,
+     nullptr},
+    {"pinx", 0, "`pinx <user>", "Pin <user> in an alternate location.",
+     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"vestrel", 0, "`vestrel reload", "Reload the vestrel control file from disk.",
+     CF_NEEDARGS | CF_CLASS(CL_ADMINISTRATION), 2, 4, nullptr},
+    {"propfreeze", 0, "`propfreeze", "Freeze or unfreeze loose props in the current room.",
+     CF_ONOFF | CF_CLASS(CL_PERMISSIONS), 2, 4, nullptr},
+    {"rannounce", 0, "`rannounce <message>",
+     "Send <message> to everyone in the current (member created) room.",
+     CF_NEEDARGS | CF_MROOM | CF_CLASS(CL_MANAGING), 2, 4, nullptr},
+    {"rbanlist", 0, "`rbanlist",
+     "List the users who have been disciplined  in the current (member created) room.",
+     CF_NOARGS | CF_MROOM | CF_CLASS(CL_RMANAGING), 2, 4, nullptr},
+    {"reset", 0, "`reset", "Reset the user's client state to match the server.",
+     CF_NOARGS | CF_CLASS(CL_USER), 0, 4, nullptr},
+    {"rdelete", 0, "`rdelete", "Delete this (member created) room.", CF_HOSTCMD | CF_CLASS(CL_NONE),
+     1, 4, nullptr},
+    {"respond", 2, "`respond <message>",
+     "Reply to the last sender of a private message with <message>.",
+     CF_NEEDARGS | CF_HOSTCMD | CF_CLASS(CL_NONE), 0, 4, nullptr},
+    {"rgag", 0, "`rgag <user>", "Gag <user> in the current (member created) room.",
+     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 2, nullptr},
+    {"rkick", 2, "`rkick <user>", "Kick <user> out of the (member created) room.",
+     CF_MROOM | CF_NAMETARGET | CF_HOSTCMD | CF_NOTSELF | CF_CLASS(CL_NONE), 2, 2, nullptr},
+    {"rlimit", 0, "`rlimit [on|off]", "Use alternate activity limits in the (member created) room.",
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+    {"rlockdown", 0, "`rlockdown",
+     "Set rscripts off, rpaint off, rnolooseprops on, and rlimit on in the current (member "
+     "created) room.",
+     CF_NOARGS | CF_MROOM | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+    {"rmsg", 0, "`rmsg <message>", "Send <message> to everyone in the room",
+     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 4, nullptr},
+    {"rnodupavatars", 0, "`rnodupavatars [on|off]",
+     "Limit duplicate avatars in the current (member created) room.",
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+    {"rnolooseprops", 0, "`rnolooseprops [on|off]",
+     "Control whether loose props are permitted in the current (member created) room",
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+    {"roompage", 0, "`roompage <message>",
+     "Summon help from the operators in the current room with <message>.",
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, nullptr},
+    {"roomprefs", 0, "`roomprefs", "Show information about the current room.",
+     CF_NOARGS | CF_CLASS(CL_PERMISSIONS), 2, 4, nullptr},
+    {"roperatorsonly", 0, "`roperatorsonly [on|off]",
+     "Control whether members are permitted in the current (member created) room",
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+    {"rowner", 0, "`rowner <user>",
+     "Transfer ownership of the current (member created) room to <user>.",
+     CF_MROOM | CF_ANYRANK | CF_NAMETARGET | CF_HOSTCMD | CF_CLASS(CL_NONE), 1, 1, nullptr},
+    {"rpage", 0, "`rpage <message>",
+     "Send <message> to the owner of the current (member created) room.",
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, nullptr},
+    {"rpin", 0, "`rpin <user>", "Pin <user> when in the current (member created) room.",
+     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 4, nullptr},
+    {"rpropfreeze", 0, "`rpropfreeze [on|off]",
+     "Control whether loose props are frozed in the current (member created) room.",
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+    {"rpropgag", 0, "`rpropgag <user>", "Propgag <user> when in the current (member created) room.",
+     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 4, nullptr},
+    {"rtake", 0, "`rtake",
+     "Take ownership of the current (member created) room after the owner has been disconnected.",
+     CF_NOARGS | CF_CLASS(CL_USER), 1, 4, nullptr},
+    {"rungag", 0, "`rungag <user>", "Ungag <user> when in the current (member created) room.",
+     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, nullptr},
+    {"runkick", 4, "`runkick <user>", "Rescind kicking <user> out of the (member created) room.",
+     CF_MROOM | CF_NAMETARGET | CF_HOSTCMD | CF_CLASS(CL_NONE), 2, 2, nullptr},
+    {"runpin", 0, "`runpin <user>", "Unpin <user> when in the current (member created) room.",
+     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, nullptr},
+    {"runpropgag", 0, "`runpropgag <user>",
+     "Unpropgag <user> when in the current (member created) room.",
+     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, nullptr},
+    {"rwho", 0, "`rwho", "Enquire about the room's owner.", CF_NOARGS | CF_CLASS(CL_USER), 0, 4,
+     nullptr},
+    {"setcolor", 0, "`setcolor <colornbr>",
+     "Changes your face color to <colornbr>.  (0-15 are valid colors.)",
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, nullptr},
+    {"setface", 0, "`setface <facenbr>", "Changes your face to <facenbr>. (0-15 are valid faces.)",
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, nullptr},
+    {"setpos", 0, "`setpos <x> <y>", "Move to the (x,y) position in the room.",
+     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"signoff", 0, "`signoff", "Leave this Corvex server.", CF_NAMETARGET | CF_CLASS(CL_MANAGING),
+     0, 2, nullptr},
+    {"take", 0, "`take <user>", "Take a user's avatar in a room where taking is permitted.",
+     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, nullptr},
+    {"unlistgag", 0, "`unlistgag <user>", "Allow user to list users or available rooms.",
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"unnamegag", 0, "`unnamegag <user>", "Allow a user to change names.",
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"unpagegag", 0, "`unpagegag <user>", "Permit user to send pages.",
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+    {"userprefs", 0, "`userprefs", "Reports user's current stats.",
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+};
+
+/* ---- Words --------------------------------------------------------------- */
+
+static int isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+static int isWordEnd(char c)
+{
+    return c == '\0' || isBlank(c);
+}
+
+static int lower(char c)
+{
+    return tolower((unsigned char)c);
+}
+
+/* Length of the run of letters and digits at the start of s. */
+static int alnumLength(const char *s)
+{
+    int n = 0;
+    while (s[n] != '\0' && isalnum((unsigned char)s[n]))
+        n++;
+    return n;
+}
+
+int wordLength(const char *start)
+{
+    int n = 0;
+    while (!isWordEnd(start[n]))
+        n++;
+    return n;
+}
+
+char *nextWord(const char *s)
+{
+    while (!isWordEnd(*s))
+        s++;
+    if (*s == '\0')
+        return nullptr;
+    while (isBlank(*s))
+        s++;
+    if (*s == '\0')
+        return nullptr;
+    return (char *)s;
+}
+
+int wordCmp(const char *word1, const char *word2)
+{
+    int n1 = wordLength(word1);
+    int n2 = wordLength(word2);
+    if (n1 != n2)
+        return n1 > n2 ? 1 : -1;
+    for (int i = 0; i < n1; i++) {
+        if (lower(word1[i]) != lower(word2[i]))
+            return 1;
+    }
+    return 0;
+}
+
+int wordMinCmp(const char *word, const char *command, int minimum)
+{
+    int n = alnumLength(word);
+    int m = alnumLength(command);
+    if (n > m || n < minimum)
+        return 1;
+    for (int i = 0; i < n; i++) {
+        if (lower(word[i]) != lower(command[i]))
+            return 1;
+    }
+    return 0;
+}
+
+int strcmpci(const char *s1, const char *s2)
+{
+    for (;; s1++, s2++) {
+        int c1 = lower(*s1);
+        int c2 = lower(*s2);
+        if (c1 != c2 || c1 == 0)
+            return c1 - c2;
+    }
+}
+
+/* The first row, in table order, that the typed word abbreviates far
+ * enough: re finds respond (minimum 2) before reset is reached. */
+CmdTable *findCommand(MyState *state, const char *cp)
+{
+    (void)state;
+    for (int i = 0; i < NBR_COMMANDS; i++) {
+        CmdTable *row = &cmdTable[i];
+        int minimum = row->minimum != 0 ? row->minimum : (int)strlen(row->command);
+        if (wordMinCmp(cp, row->command, minimum) == 0)
+            return row;
+    }
+    return nullptr;
+}
