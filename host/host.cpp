@@ -378,6 +378,7 @@ ServerRoomRec *Host::createRoom(RoomID id, const std::string &name)
     while (*tail != nullptr)
         tail = &(*tail)->nextRoom;
     *tail = rec;
+    emit("room " + std::to_string(id) + " created");
     if (running_) {
         procs_.roomCreation(&state_, pluginDat_, rec);
         drain();
@@ -864,7 +865,7 @@ void Host::process(ServerUserRec *user, ClientMsg *msg, bool screen)
 void Host::applyChat(ServerUserRec *user, const std::string &text)
 {
     if (!text.empty() && (text[0] == '`' || text[0] == '\'')) {
-        hostCommand(user, text);
+        hostCommand(user, text, nullptr);
         return;
     }
     emit(handleOf(user) + " says: " + printable(text));
@@ -959,9 +960,10 @@ void Host::apply(ServerUserRec *user, ClientMsg *msg)
             return;
         }
         if (!text.empty() && (text[0] == '`' || text[0] == '\'')) {
-            hostCommand(user, text);
+            hostCommand(user, text, to);
             return;
         }
+        to->lastESPsender = user->user.userID;
         emit(who + " whispers to " + handleOf(to) + ": " + printable(text));
         return;
     }
@@ -973,6 +975,7 @@ void Host::apply(ServerUserRec *user, ClientMsg *msg)
              printable(payloadText(msg, 0)));
         return;
     case MSG_SMSG:
+        lastPageRoom_ = user->user.roomID;
         WizGlobalMessage("Page from %s: %s", pascalToString(user->user.name, 31).c_str(),
                          payloadText(msg, 0).c_str());
         return;
@@ -1205,11 +1208,111 @@ void Host::disposePtr(void *p)
     std::free(p);
 }
 
-// ---- Host commands ------------------------------------------------------------
+// ---- The host's own commands ------------------------------------------------
 
-void Host::hostCommand(ServerUserRec *user, const std::string &line)
+// The member room this user owns: his lastOwnedRoom while it is still his.
+ServerRoomRec *Host::ownedRoom(ServerUserRec *user) const
 {
-    emit(handleOf(user) + " says: " + printable(line));
+    ServerRoomRec *r = user->lastOwnedRoom;
+    if (r == nullptr || hostRoom(r) == nullptr || r->memberOwner != user->counter)
+        return nullptr;
+    return r;
+}
+
+// A chat line that begins with a backtick or an apostrophe and that the
+// plug-in let through: the server's own command of that word, if it has one.
+void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target)
+{
+    std::string body = line.substr(1);
+    size_t blank = body.find_first_of(" \t");
+    std::string word = lower(body.substr(0, blank));
+    std::string arg;
+    if (blank != std::string::npos) {
+        size_t start = body.find_first_not_of(" \t", blank);
+        if (start != std::string::npos)
+            arg = body.substr(start);
+    }
+    const std::string who = handleOf(user);
+    const bool op = rankOf(user) >= 2;
+    const std::string name = pascalToString(user->user.name, 31);
+
+    if (word == "page") {
+        lastPageRoom_ = user->user.roomID;
+        WizGlobalMessage("Page from %s: %s", name.c_str(), arg.c_str());
+    } else if (word == "help") {
+        UserPrivateMessage(user, "Server commands: page help kill banip comment newroom rdelete "
+                                 "rowner rkick runkick rscripts rpaint rpicture er respond");
+    } else if (word == "kill") {
+        if (!op || target == nullptr) {
+            UserMessage(user, "kill must be whispered by an operator");
+            return;
+        }
+        FormattedLogMessage(user, "kill", "%s", handleOf(target).c_str());
+        scheduleKill(target, K_Verbose, arg.empty() ? "killed by an operator" : arg.c_str());
+    } else if (word == "banip") {
+        unsigned a, b, c, d;
+        char extra;
+        if (!op || std::sscanf(arg.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 ||
+            a > 255 || b > 255 || c > 255 || d > 255) {
+            UserMessage(user, "usage: banip <a.b.c.d> (operators only)");
+            return;
+        }
+        unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                   static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+        uint32_t ip;
+        std::memcpy(&ip, octets, 4);
+        bannedIps_.push_back(ip);
+        FormattedLogMessage(user, "banip", "%s", ipText(ip).c_str());
+    } else if (word == "comment") {
+        FormattedLogMessage(user, "comment", "%s", arg.c_str());
+    } else if (word == "newroom") {
+        RoomID id = 1000;
+        while (room(id) != nullptr)
+            id++;
+        ServerRoomRec *r = createRoom(id, arg.empty() ? name + "'s room" : arg);
+        setRoomOwner(id, user);
+        emit(who + " creates room " + std::to_string(r->room.roomID));
+        changeUserRoom(user, id, true);
+    } else if (word == "rdelete") {
+        ServerRoomRec *r = ownedRoom(user);
+        if (r == nullptr) {
+            UserMessage(user, "You own no room");
+            return;
+        }
+        deleteRoom(r->room.roomID);
+    } else if (word == "rowner" || word == "rkick") {
+        ServerRoomRec *r = ownedRoom(user);
+        ServerUserRec *other = target != nullptr ? target : userByName(arg.c_str());
+        if (r == nullptr || other == nullptr) {
+            UserMessage(user, "%s: no such user or no room of yours", word.c_str());
+            return;
+        }
+        if (word == "rowner") {
+            r->memberOwner = other->counter;
+            other->lastOwnedRoom = r;
+            emit(handleOf(other) + " owns room " + std::to_string(r->room.roomID));
+        } else if (other->user.roomID == r->room.roomID) {
+            changeUserRoom(other, 0, true);
+        }
+    } else if (word == "runkick" || word == "rscripts" || word == "rpaint" || word == "rpicture") {
+        FormattedLogMessage(user, word.c_str(), "%s", arg.c_str());
+    } else if (word == "er") {
+        if (!op || lastPageRoom_ < 0 || room(lastPageRoom_) == nullptr) {
+            UserMessage(user, "No page to respond to");
+            return;
+        }
+        changeUserRoom(user, lastPageRoom_, true);
+    } else if (word == "respond") {
+        ServerUserRec *to = userById(user->lastESPsender);
+        if (to == nullptr) {
+            UserMessage(user, "Nobody to respond to");
+            return;
+        }
+        to->lastESPsender = user->user.userID;
+        emit(who + " whispers to " + handleOf(to) + ": " + printable(arg));
+    } else {
+        emit(who + " says: " + printable(line));
+    }
 }
 
 } // namespace vh

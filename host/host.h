@@ -184,7 +184,8 @@ class Host
     void enterRoom(ServerUserRec *user, ServerRoomRec *room);
     void leaveRoom(ServerUserRec *user);
     void freePending();
-    void hostCommand(ServerUserRec *user, const std::string &line);
+    void hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target);
+    ServerRoomRec *ownedRoom(ServerUserRec *user) const;
 
     ServerState state_{};
     std::map<UserID, std::unique_ptr<HostUser>> users_;
@@ -197,6 +198,7 @@ class Host
     UserID nextUserId_ = 1;
     uint32_t nextIdentity_ = 1;
     std::vector<uint32_t> bannedIps_;
+    RoomID lastPageRoom_ = -1;
 
     void *dl_ = nullptr;
     PluginProcs procs_;

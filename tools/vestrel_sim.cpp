@@ -1,0 +1,729 @@
+// vestrel-sim: plays a scenario against the real vestrel.so in the
+// substitute host, printing the transcript of every step and checking what
+// the scenario expects. With no file, or with a terminal on standard input,
+// it is an interactive console.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "plugin_path.h"
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+// A directive split into words, with the rest of the line kept for <text>.
+struct Line {
+    std::vector<std::string> words;
+    std::vector<size_t> starts; // offset of each word in raw
+    std::string raw;
+
+    // The text after word i and one blank, with \xHH decoded.
+    std::string textAfter(size_t i) const;
+};
+
+std::string decode(const std::string &s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); i++) {
+        if (s[i] == '\\' && i + 3 < s.size() + 0 && s[i + 1] == 'x' &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 3]))) {
+            out += static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string Line::textAfter(size_t i) const
+{
+    size_t end = starts[i] + words[i].size();
+    if (end >= raw.size())
+        return "";
+    return decode(raw.substr(end + 1));
+}
+
+Line split(const std::string &raw)
+{
+    Line line;
+    line.raw = raw;
+    size_t i = 0;
+    while (i < raw.size()) {
+        while (i < raw.size() && (raw[i] == ' ' || raw[i] == '\t'))
+            i++;
+        if (i >= raw.size())
+            break;
+        size_t start = i;
+        while (i < raw.size() && raw[i] != ' ' && raw[i] != '\t')
+            i++;
+        line.words.push_back(raw.substr(start, i - start));
+        line.starts.push_back(start);
+    }
+    return line;
+}
+
+std::optional<long> number(const std::string &s)
+{
+    if (s.empty())
+        return std::nullopt;
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(s.c_str(), &end, 0);
+    if (*end != '\0' || errno != 0)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<uint32_t> address(const std::string &s)
+{
+    unsigned a, b, c, d;
+    char extra;
+    if (std::sscanf(s.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 || a > 255 ||
+        b > 255 || c > 255 || d > 255)
+        return std::nullopt;
+    return (a << 24) | (b << 16) | (c << 8) | d;
+}
+
+void put16(std::vector<uint8_t> &p, int v)
+{
+    int16_t x = static_cast<int16_t>(v);
+    uint8_t b[2];
+    std::memcpy(b, &x, 2);
+    p.insert(p.end(), b, b + 2);
+}
+
+void put32(std::vector<uint8_t> &p, long v)
+{
+    int32_t x = static_cast<int32_t>(v);
+    uint8_t b[4];
+    std::memcpy(b, &x, 4);
+    p.insert(p.end(), b, b + 4);
+}
+
+uint32_t code(const std::string &s)
+{
+    uint32_t c = 0;
+    for (size_t i = 0; i < 4; i++)
+        c = (c << 8) | static_cast<uint8_t>(i < s.size() ? s[i] : ' ');
+    return c;
+}
+
+class Simulator
+{
+  public:
+    Simulator(std::string plugin, std::string dir, bool quiet, bool echoDirectives)
+        : plugin_(std::move(plugin)), dir_(std::move(dir)), quiet_(quiet),
+          echoDirectives_(echoDirectives)
+    {
+        host_.echo = [this](const std::string &l) {
+            step_.push_back(l);
+            if (!quiet_)
+                std::printf("%s\n", l.c_str());
+        };
+    }
+
+    void setParams(const std::string &text) { writeFile("vestrel.conf", text); }
+
+    // Plays one line; returns false at end of a params block still open.
+    void play(const std::string &where, const std::string &raw);
+    void finish(const std::string &where);
+    int passed() const { return passed_; }
+    int failed() const { return failed_; }
+
+  private:
+    void writeFile(const std::string &name, const std::string &text)
+    {
+        std::ofstream out(dir_ + "/" + name, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+
+    bool ensureStarted(const std::string &where);
+    void start(bool missing);
+    void fail(const std::string &where, const std::string &what);
+    void pass() { passed_++; }
+    void check(const std::string &where, const Line &l);
+    void checkUser(const std::string &where, const Line &l);
+    void checkRoom(const std::string &where, const Line &l);
+    void room(const std::string &where, const Line &l);
+    void connect(const std::string &where, const Line &l);
+    void action(const std::string &where, const Line &l, ServerUserRec *u);
+    ServerUserRec *user(const std::string &handle) { return host_.user(handle); }
+
+    vh::Host host_;
+    std::string plugin_;
+    std::string dir_;
+    bool quiet_;
+    bool echoDirectives_;
+    bool started_ = false;
+    bool dead_ = false; // failed to start, or shut down
+    std::vector<std::string> step_;
+    std::map<std::string, uint32_t> counters_;
+    bool inParams_ = false;
+    std::string paramsText_;
+    int passed_ = 0, failed_ = 0;
+};
+
+void Simulator::fail(const std::string &where, const std::string &what)
+{
+    failed_++;
+    std::printf("%s: %s\n", where.c_str(), what.c_str());
+    for (const std::string &l : step_)
+        std::printf("  | %s\n", l.c_str());
+}
+
+void Simulator::start(bool missing)
+{
+    started_ = true;
+    std::string file = missing ? "missing.conf" : "vestrel.conf";
+    if (!missing && !fs::exists(dir_ + "/vestrel.conf"))
+        setParams("");
+    if (!host_.loadPlugin(plugin_, file))
+        dead_ = true;
+}
+
+bool Simulator::ensureStarted(const std::string &where)
+{
+    if (!started_)
+        start(false);
+    if (dead_) {
+        fail(where, "the plug-in is not running");
+        return false;
+    }
+    return true;
+}
+
+void Simulator::finish(const std::string &where)
+{
+    if (inParams_)
+        fail(where, "params block without end");
+}
+
+void Simulator::play(const std::string &where, const std::string &raw)
+{
+    if (inParams_) {
+        if (split(raw).words == std::vector<std::string>{"end"}) {
+            inParams_ = false;
+            setParams(paramsText_);
+        } else {
+            paramsText_ += raw + "\n";
+        }
+        return;
+    }
+    Line l = split(raw);
+    if (l.words.empty() || l.words[0][0] == '#')
+        return;
+    const std::string &w = l.words[0];
+
+    if (w == "expect" || w == "expect-not" || w == "expect-quiet" || w == "check") {
+        check(where, l);
+        return;
+    }
+    if (!quiet_ && echoDirectives_)
+        std::printf("> %s\n", raw.c_str());
+    step_.clear();
+
+    if (w == "params" && l.words.size() == 1) {
+        inParams_ = true;
+        paramsText_.clear();
+    } else if (w == "start" && l.words.size() <= 2) {
+        bool missing = l.words.size() == 2 && l.words[1] == "missing";
+        if (started_ || (l.words.size() == 2 && !missing))
+            fail(where, "start: malformed, or the plug-in was started already");
+        else
+            start(missing);
+    } else if (w == "clock" && l.words.size() == 3) {
+        int y, mo, d, h, mi, s;
+        if (std::sscanf(l.words[1].c_str(), "%d-%d-%d", &y, &mo, &d) != 3 ||
+            std::sscanf(l.words[2].c_str(), "%d:%d:%d", &h, &mi, &s) != 3)
+            fail(where, "clock <YYYY-MM-DD> <HH:MM:SS>");
+        else
+            vh::setClock(vh::localTime(y, mo, d, h, mi, s));
+    } else if (w == "room" && l.words.size() >= 2) {
+        if (ensureStarted(where))
+            room(where, l);
+    } else if (w == "connect" && l.words.size() >= 2) {
+        if (ensureStarted(where))
+            connect(where, l);
+    } else if (w == "disconnect" && l.words.size() == 2) {
+        if (!ensureStarted(where))
+            return;
+        if (ServerUserRec *u = user(l.words[1]))
+            host_.disconnect(u);
+        else
+            fail(where, "no user " + l.words[1]);
+    } else if (w == "advance" && l.words.size() == 2 && number(l.words[1])) {
+        if (ensureStarted(where))
+            host_.advance(*number(l.words[1]));
+    } else if (w == "shutdown" && l.words.size() == 1) {
+        if (!ensureStarted(where))
+            return;
+        host_.shutdown();
+        dead_ = true;
+        host_.emit("host: " + std::to_string(host_.liveBlocks()) + " blocks still allocated");
+    } else if (l.words.size() >= 2 && user(w) != nullptr) {
+        if (ensureStarted(where))
+            action(where, l, user(w));
+    } else if (l.words.size() >= 2 && counters_.count(w) != 0) {
+        fail(where, w + " is not connected");
+    } else {
+        fail(where, "malformed directive: " + raw);
+    }
+}
+
+void Simulator::room(const std::string &where, const Line &l)
+{
+    auto id = number(l.words[1]);
+    if (!id || *id < -32768 || *id > 32767) {
+        fail(where, "room <id> ...");
+        return;
+    }
+    RoomID rid = static_cast<RoomID>(*id);
+    vh::RoomOptions o;
+    ServerUserRec *owner = nullptr;
+    bool setOwner = false;
+    for (size_t i = 2; i < l.words.size(); i++) {
+        const std::string &w = l.words[i];
+        auto value = [&](const char *key) -> std::optional<std::string> {
+            std::string k = std::string(key) + "=";
+            if (w.rfind(k, 0) == 0)
+                return w.substr(k.size());
+            return std::nullopt;
+        };
+        if (w == "name") {
+            o.name = l.textAfter(i);
+            break;
+        } else if (w == "private") {
+            o.isPrivate = true;
+        } else if (w == "closed") {
+            o.closed = true;
+        } else if (w == "operators-only") {
+            o.operatorsOnly = true;
+        } else if (w == "nolooseprops") {
+            o.noLooseProps = true;
+        } else if (auto v = value("password")) {
+            o.password = *v;
+        } else if (auto v = value("owner")) {
+            owner = user(*v);
+            setOwner = true;
+            if (owner == nullptr && *v != "none") {
+                fail(where, "no user " + *v);
+                return;
+            }
+        } else if (auto v = value("drawings"); v && number(*v)) {
+            o.drawings = static_cast<int>(*number(*v));
+        } else if (auto v = value("lenvars"); v && number(*v)) {
+            o.lenVars = static_cast<int>(*number(*v));
+        } else if (auto v = value("max"); v && number(*v)) {
+            o.maxOccupancy = static_cast<int>(*number(*v));
+        } else {
+            fail(where, "room: unknown option " + w);
+            return;
+        }
+    }
+    if (host_.room(rid) == nullptr)
+        host_.createRoom(rid, o.name.value_or("Room " + std::to_string(rid)));
+    host_.changeRoom(rid, o);
+    if (setOwner)
+        host_.setRoomOwner(rid, owner);
+}
+
+void Simulator::connect(const std::string &where, const Line &l)
+{
+    vh::UserOptions o;
+    o.handle = l.words[1];
+    static const std::map<std::string, int> ranks = {
+        {"guest", 0}, {"member", 1}, {"wizard", 2}, {"god", 3}};
+    for (size_t i = 2; i < l.words.size(); i++) {
+        const std::string &w = l.words[i];
+        size_t eq = w.find('=');
+        std::string key = w.substr(0, eq);
+        std::string val = eq == std::string::npos ? "" : w.substr(eq + 1);
+        auto n = number(val);
+        if (w == "name") {
+            o.logonName = l.textAfter(i);
+            break;
+        } else if (ranks.count(w) != 0) {
+            o.rank = ranks.at(w);
+        } else if (w == "hidden") {
+            o.hidden = true;
+        } else if (key == "ip" && address(val)) {
+            o.ip = *address(val);
+        } else if (key == "counter" && n) {
+            o.counter = static_cast<uint32_t>(*n);
+        } else if (key == "crc" && n) {
+            o.crc = static_cast<uint32_t>(*n);
+        } else if (key == "puid" && n) {
+            o.puid = static_cast<uint32_t>(*n);
+        } else if (key == "room" && n) {
+            o.room = static_cast<RoomID>(*n);
+        } else if (key == "client" && n) {
+            o.clientType = static_cast<uint32_t>(*n);
+        } else if (key == "pos" && val.find(',') != std::string::npos &&
+                   number(val.substr(0, val.find(','))) && number(val.substr(val.find(',') + 1))) {
+            o.x = static_cast<int>(*number(val.substr(0, val.find(','))));
+            o.y = static_cast<int>(*number(val.substr(val.find(',') + 1)));
+        } else {
+            fail(where, "connect: unknown option " + w);
+            return;
+        }
+    }
+    if (ServerUserRec *u = host_.connect(o))
+        counters_[o.handle] = u->counter;
+}
+
+// One message from the user's client.
+void Simulator::action(const std::string &where, const Line &l, ServerUserRec *u)
+{
+    const std::string &a = l.words[1];
+    const size_t n = l.words.size();
+    std::vector<uint8_t> p;
+    auto text = [&](size_t from) {
+        std::string t = l.textAfter(from);
+        p.insert(p.end(), t.begin(), t.end());
+        p.push_back(0);
+    };
+    auto num = [&](size_t i) { return i < n ? number(l.words[i]) : std::nullopt; };
+    auto bad = [&](const char *usage) { fail(where, std::string("usage: <handle> ") + usage); };
+    auto props = [&](size_t from) -> bool {
+        if (from < n && l.words[from] == "none")
+            return from + 1 == n;
+        for (size_t i = from; i < n; i++) {
+            const std::string &w = l.words[i];
+            size_t colon = w.find(':');
+            auto id = number(w.substr(0, colon));
+            auto crc =
+                colon == std::string::npos ? std::optional<long>(0) : number(w.substr(colon + 1));
+            if (!id || !crc)
+                return false;
+            put32(p, *id);
+            put32(p, *crc);
+        }
+        return true;
+    };
+
+    if (a == "say" || a == "gmsg" || a == "rmsg" || a == "page") {
+        text(1);
+        uint32_t c = a == "say"    ? MSG_TALK
+                     : a == "gmsg" ? MSG_GMSG
+                     : a == "rmsg" ? MSG_RMSG
+                                   : MSG_SMSG;
+        host_.send(u, c, p);
+    } else if ((a == "whisper" || a == "xwhisper") && n >= 3) {
+        ServerUserRec *to = user(l.words[2]);
+        if (to == nullptr) {
+            fail(where, "no user " + l.words[2]);
+            return;
+        }
+        put32(p, to->user.userID);
+        if (a == "whisper") {
+            text(2);
+            host_.send(u, MSG_WHISPER, p);
+        } else {
+            std::vector<uint8_t> wire = vh::encipher(l.textAfter(2));
+            put16(p, static_cast<int>(wire.size() + 3));
+            p.insert(p.end(), wire.begin(), wire.end());
+            p.push_back(0);
+            host_.send(u, MSG_XWHISPER, p);
+        }
+    } else if (a == "xsay") {
+        std::vector<uint8_t> wire = vh::encipher(l.textAfter(1));
+        put16(p, static_cast<int>(wire.size() + 3));
+        p.insert(p.end(), wire.begin(), wire.end());
+        p.push_back(0);
+        host_.send(u, MSG_XTALK, p);
+    } else if (a == "goto" && n == 3 && num(2)) {
+        put16(p, static_cast<int>(*num(2)));
+        host_.send(u, MSG_ROOMGOTO, p);
+    } else if (a == "loc" && n == 4 && num(2) && num(3)) {
+        put16(p, static_cast<int>(*num(3)));
+        put16(p, static_cast<int>(*num(2)));
+        host_.send(u, MSG_USERMOVE, p);
+    } else if ((a == "face" || a == "color") && n == 3 && num(2)) {
+        put16(p, static_cast<int>(*num(2)));
+        host_.send(u, a == "face" ? MSG_USERFACE : MSG_USERCOLOR, p);
+    } else if (a == "props" && n >= 3) {
+        std::vector<uint8_t> list;
+        std::swap(p, list);
+        if (!props(2))
+            return bad("props <id>[:<crc>] ... | none");
+        long count = l.words[2] == "none" ? 0 : static_cast<long>(n - 2);
+        std::vector<uint8_t> payload;
+        put32(payload, count);
+        payload.insert(payload.end(), p.begin(), p.end());
+        host_.send(u, MSG_USERPROP, payload);
+    } else if (a == "desc" && n >= 5 && num(2) && num(3)) {
+        if (!props(4))
+            return bad("desc <face> <color> <id>[:<crc>] ... | none");
+        long count = l.words[4] == "none" ? 0 : static_cast<long>(n - 4);
+        std::vector<uint8_t> payload;
+        put16(payload, static_cast<int>(*num(2)));
+        put16(payload, static_cast<int>(*num(3)));
+        put32(payload, count);
+        payload.insert(payload.end(), p.begin(), p.end());
+        host_.send(u, MSG_USERDESC, payload);
+    } else if (a == "name") {
+        std::string t = l.textAfter(1);
+        p.push_back(static_cast<uint8_t>(std::min<size_t>(t.size(), 255)));
+        p.insert(p.end(), t.begin(), t.begin() + std::min<size_t>(t.size(), 255));
+        host_.send(u, MSG_USERNAME, p);
+    } else if (a == "drop" && n == 5 && num(2) && num(3) && num(4)) {
+        put32(p, *num(2));
+        put32(p, 0);
+        put16(p, static_cast<int>(*num(4)));
+        put16(p, static_cast<int>(*num(3)));
+        host_.send(u, MSG_PROPNEW, p);
+    } else if (a == "moveprop" && n == 5 && num(2) && num(3) && num(4)) {
+        put32(p, *num(2));
+        put16(p, static_cast<int>(*num(4)));
+        put16(p, static_cast<int>(*num(3)));
+        host_.send(u, MSG_PROPMOVE, p);
+    } else if (a == "delprop" && n == 3 && (l.words[2] == "all" || num(2))) {
+        put32(p, l.words[2] == "all" ? -1 : *num(2));
+        host_.send(u, MSG_PROPDEL, p);
+    } else if (a == "draw" && (n == 3 || (n == 4 && num(3)))) {
+        static const std::map<std::string, int> cmds = {
+            {"path", DC_Path}, {"clear", DC_Detonate}, {"delete", DC_Delete}};
+        long bytes = n == 4 ? *num(3) : 10;
+        if (cmds.count(l.words[2]) == 0 || bytes < 0 || bytes > 65536)
+            return bad("draw path|clear|delete [<bytes>]");
+        p.assign(static_cast<size_t>(bytes), 0);
+        if (bytes >= 5)
+            p[4] = static_cast<uint8_t>(cmds.at(l.words[2]));
+        host_.send(u, MSG_DRAW, p);
+    } else if (n == 2 && (a == "spot" || a == "lock" || a == "unlock")) {
+        p.assign(a == "spot" ? 6 : 4, 0);
+        host_.send(u, a == "spot" ? MSG_SPOTSTATE : a == "lock" ? MSG_DOORLOCK : MSG_DOORUNLOCK, p);
+    } else if (n == 2 && (a == "users" || a == "rooms" || a == "superuser" || a == "ping")) {
+        uint32_t c = a == "users"       ? MSG_LISTOFALLUSERS
+                     : a == "rooms"     ? MSG_LISTOFALLROOMS
+                     : a == "superuser" ? MSG_SUPERUSER
+                                        : MSG_PING;
+        host_.send(u, c, p);
+    } else if (a == "raw" && n >= 3 && l.words[2].size() == 4) {
+        std::string hex;
+        for (size_t i = 3; i < n; i++)
+            hex += l.words[i];
+        if (hex.size() % 2 != 0 ||
+            hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return bad("raw <code> <hex bytes>");
+        for (size_t i = 0; i < hex.size(); i += 2)
+            p.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        host_.send(u, code(l.words[2]), p);
+    } else if (a == "quit" && n == 2) {
+        host_.disconnect(u);
+    } else {
+        fail(where, "malformed directive: " + l.raw);
+    }
+}
+
+void Simulator::check(const std::string &where, const Line &l)
+{
+    const std::string &w = l.words[0];
+    // Lines are compared as printed: control bytes in the expectation print
+    // as \xHH just as they do in the transcript.
+    if (w == "expect" && l.words.size() >= 2) {
+        std::string want = vh::printable(l.textAfter(0));
+        bool found = std::find(step_.begin(), step_.end(), want) != step_.end();
+        found ? pass() : fail(where, "expected the line: " + want);
+    } else if (w == "expect-not" && l.words.size() >= 2) {
+        std::string unwanted = vh::printable(l.textAfter(0));
+        bool found = std::find(step_.begin(), step_.end(), unwanted) != step_.end();
+        found ? fail(where, "did not expect the line: " + unwanted) : pass();
+    } else if (w == "expect-quiet" && l.words.size() == 1) {
+        step_.empty() ? pass() : fail(where, "expected the step to print nothing");
+    } else if (w == "check" && l.words.size() >= 3 && l.words[1] == "blocks") {
+        auto n = number(l.words[2]);
+        if (!n)
+            return fail(where, "check blocks <n>");
+        size_t live = host_.liveBlocks();
+        live == static_cast<size_t>(*n)
+            ? pass()
+            : fail(where, "expected " + l.words[2] + " blocks, found " + std::to_string(live));
+    } else if (w == "check" && l.words.size() >= 4 && l.words[1] == "room") {
+        checkRoom(where, l);
+    } else if (w == "check" && l.words.size() >= 4) {
+        checkUser(where, l);
+    } else {
+        fail(where, "malformed check: " + l.raw);
+    }
+}
+
+void Simulator::checkUser(const std::string &where, const Line &l)
+{
+    const std::string &handle = l.words[1];
+    const std::string &what = l.words[2];
+    ServerUserRec *u = user(handle);
+    auto expectEq = [&](const std::string &want, const std::string &got) {
+        want == got
+            ? pass()
+            : fail(where, "expected " + handle + " " + what + " " + want + ", found " + got);
+    };
+    if (what == "online") {
+        return expectEq(l.words[3], u != nullptr ? "yes" : "no");
+    }
+    if (u == nullptr)
+        return fail(where, handle + " is not connected");
+    const UserRec &r = u->user;
+    std::string rest = l.textAfter(2);
+    if (what == "room")
+        expectEq(rest, std::to_string(r.roomID));
+    else if (what == "pos")
+        expectEq(rest, std::to_string(r.roomPos.h) + " " + std::to_string(r.roomPos.v));
+    else if (what == "face")
+        expectEq(rest, std::to_string(r.faceNbr));
+    else if (what == "color")
+        expectEq(rest, std::to_string(r.colorNbr));
+    else if (what == "props")
+        expectEq(rest, vh::propList(r.nbrProps, r.propSpec));
+    else if (what == "name")
+        expectEq(rest, std::string(reinterpret_cast<const char *>(r.name + 1),
+                                   std::min<int>(r.name[0], 31)));
+    else if (what == "owns")
+        expectEq(rest, u->lastOwnedRoom == nullptr ? "none"
+                                                   : std::to_string(u->lastOwnedRoom->room.roomID));
+    else
+        fail(where, "malformed check: " + l.raw);
+}
+
+void Simulator::checkRoom(const std::string &where, const Line &l)
+{
+    auto id = number(l.words[2]);
+    ServerRoomRec *r = id ? host_.room(static_cast<RoomID>(*id)) : nullptr;
+    if (r == nullptr)
+        return fail(where, "no room " + l.words[2]);
+    const std::string &what = l.words[3];
+    std::string want = l.words.size() > 4 ? l.textAfter(3) : "";
+    auto expectEq = [&](const std::string &got) {
+        want == got ? pass()
+                    : fail(where, "expected room " + l.words[2] + " " + what + " " + want +
+                                      ", found " + got);
+    };
+    if (what == "owner") {
+        std::string owner = "none";
+        for (const auto &[handle, counter] : counters_) {
+            if (r->memberOwner != 0 && counter == r->memberOwner)
+                owner = handle;
+        }
+        if (r->memberOwner != 0 && owner == "none")
+            owner = "counter " + std::to_string(r->memberOwner);
+        expectEq(owner);
+    } else if (what == "people") {
+        expectEq(std::to_string(r->room.nbrPeople));
+    } else if (what == "looseprops") {
+        expectEq(std::to_string(r->room.nbrLProps));
+    } else if (what == "drawings") {
+        expectEq(std::to_string(r->room.nbrDrawCmds));
+    } else if (what == "roomflags") {
+        auto want16 = std::strtoul(want.c_str(), nullptr, 16);
+        want16 == r->room.roomFlags
+            ? pass()
+            : fail(where, "expected room " + l.words[2] + " roomflags " + want + ", found " +
+                              std::to_string(r->room.roomFlags));
+    } else {
+        fail(where, "malformed check: " + l.raw);
+    }
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: vestrel-sim [-q] [--plugin <vestrel.so>] [--params <file>] "
+                         "[--tz <zone>] [scenario]\n");
+    return 2;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool quiet = false;
+    std::string plugin = defaultPluginPath(argv[0]);
+    std::string params, tz = "UTC", scenario, shownName = "<stdin>";
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        if (a == "-q")
+            quiet = true;
+        else if (a == "--plugin" && i + 1 < argc)
+            plugin = fs::absolute(argv[++i]).string();
+        else if (a == "--params" && i + 1 < argc)
+            params = fs::absolute(argv[++i]).string();
+        else if (a == "--tz" && i + 1 < argc)
+            tz = argv[++i];
+        else if (a.size() > 1 && a[0] == '-')
+            return usage();
+        else if (scenario.empty())
+            scenario = fs::absolute(a).string(), shownName = a;
+        else
+            return usage();
+    }
+    setenv("TZ", tz.c_str(), 1);
+    tzset();
+
+    std::ifstream file;
+    if (!scenario.empty()) {
+        file.open(scenario);
+        if (!file) {
+            std::fprintf(stderr, "vestrel-sim: cannot read %s\n", scenario.c_str());
+            return 2;
+        }
+    }
+    std::string tmpl = (fs::temp_directory_path() / "vestrel-sim-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr || chdir(tmpl.c_str()) != 0) {
+        std::fprintf(stderr, "vestrel-sim: cannot make a working directory\n");
+        return 2;
+    }
+
+    int status;
+    {
+        std::istream &in = scenario.empty() ? std::cin : file;
+        bool console = scenario.empty() && isatty(STDIN_FILENO);
+        Simulator sim(plugin, tmpl, quiet, !console);
+        if (!params.empty())
+            sim.setParams(readFile(params));
+        const std::string &name = shownName;
+        std::string line;
+        int lineno = 0;
+        for (;;) {
+            if (console) {
+                std::printf("vestrel> ");
+                std::fflush(stdout);
+            }
+            if (!std::getline(in, line))
+                break;
+            lineno++;
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            sim.play(name + ":" + std::to_string(lineno), line);
+            std::fflush(stdout);
+        }
+        sim.finish(name + ":" + std::to_string(lineno));
+        std::printf("%d passed, %d failed\n", sim.passed(), sim.failed());
+        status = sim.failed() == 0 ? 0 : 1;
+    }
+    std::error_code ec;
+    fs::current_path("/", ec);
+    fs::remove_all(tmpl, ec);
+    return status;
+}
