@@ -331,3 +331,86 @@ TEST_F(Bare, TranscriptEscapesControlBytesAndCipherRoundTrips)
 }
 
 } // namespace
+
+namespace
+{
+
+// The server's own backtick commands, with no plug-in in the way.
+class HostCommands : public Bare
+{
+  protected:
+    std::vector<std::string> run(ServerUserRec *u, const std::string &line,
+                                 ServerUserRec *target = nullptr)
+    {
+        host.clearTranscript();
+        if (target != nullptr)
+            host.whisper(u, target, line);
+        else
+            host.say(u, line);
+        return host.transcript();
+    }
+};
+
+TEST_F(HostCommands, MemberRoomsAreCreatedHandedOverAndDeleted)
+{
+    ServerUserRec *alice = connect("alice");
+    ServerUserRec *bob = connect("bob");
+    EXPECT_EQ(run(alice, "`newroom Tea House"),
+              (std::vector<std::string>{"room 1000 created", "alice creates room 1000",
+                                        "alice enters room 1000"}));
+    ServerRoomRec *r = host.room(1000);
+    EXPECT_EQ(r->memberOwner, alice->counter);
+    EXPECT_EQ(alice->lastOwnedRoom, r);
+
+    host.gotoRoom(bob, 1000);
+    run(alice, "`rkick bob");
+    EXPECT_EQ(bob->user.roomID, 0);
+    run(alice, "'rowner bob");
+    EXPECT_EQ(r->memberOwner, bob->counter);
+    EXPECT_EQ(bob->lastOwnedRoom, r);
+
+    host.gotoRoom(alice, 1000);
+    EXPECT_EQ(run(alice, "`rdelete"), std::vector<std::string>{"alice: You own no room"});
+    run(bob, "`rdelete");
+    EXPECT_EQ(host.room(1000), nullptr);
+    EXPECT_EQ(alice->user.roomID, 0) << "occupants go to room 0";
+    EXPECT_EQ(bob->lastOwnedRoom, nullptr);
+}
+
+TEST_F(HostCommands, OperatorsKillAndBanAddresses)
+{
+    ServerUserRec *alice = connect("alice");
+    ServerUserRec *wiz = connect("wiz", 2);
+    EXPECT_EQ(run(alice, "`kill", wiz),
+              std::vector<std::string>{"alice: kill must be whispered by an operator"});
+    run(wiz, "`kill flooding", alice);
+    EXPECT_EQ(host.user("alice"), nullptr);
+    EXPECT_EQ(host.transcript().back(), "alice disconnected (killed: flooding)");
+
+    run(wiz, "`banip 10.9.9.9");
+    vh::UserOptions o;
+    o.handle = "mallory";
+    o.ip = (10u << 24) | (9u << 16) | (9u << 8) | 9u;
+    EXPECT_EQ(host.connect(o), nullptr);
+    EXPECT_EQ(host.transcript().back(), "host: logon from 10.9.9.9 refused (banned)");
+}
+
+TEST_F(HostCommands, PagesCommentsResponsesAndUnknownWords)
+{
+    host.createRoom(5, "Five");
+    ServerUserRec *alice = connect("alice", 1, 5);
+    ServerUserRec *wiz = connect("wiz", 2);
+    EXPECT_EQ(run(alice, "`page I need help"),
+              std::vector<std::string>{"wizards: Page from alice: I need help"});
+    run(wiz, "`er");
+    EXPECT_EQ(wiz->user.roomID, 5);
+    EXPECT_EQ(run(wiz, "`comment all is well"),
+              std::vector<std::string>{"log [comment] wiz: all is well"});
+    host.whisper(alice, wiz, "psst");
+    EXPECT_EQ(run(wiz, "`respond yes?"), std::vector<std::string>{"wiz whispers to alice: yes?"});
+    EXPECT_EQ(run(alice, "`rpaint off"), std::vector<std::string>{"log [rpaint] alice: off"});
+    EXPECT_EQ(run(alice, "`dance"), std::vector<std::string>{"alice says: `dance"});
+    EXPECT_EQ(run(alice, "'help").size(), 1u);
+}
+
+} // namespace
