@@ -184,8 +184,9 @@ TEST_F(Injected, ChatAndRoomChangesComeBackThroughTheScreen)
                            "alice whispers to bob: psst",
                            "alice enters room 5",
                        }));
-    EXPECT_EQ(host->liveBlocks(), 6u) << "the host freed the injected messages; left are "
-                                         "the state, four logon events and the idle check";
+    EXPECT_EQ(host->liveBlocks(), 7u) << "the host freed the injected messages; left are the "
+                                         "state, four logon events, the idle check and alice's "
+                                         "last line";
 }
 
 TEST_F(Injected, NothingIsSentWhenTheMessageCannotBeAllocated)

@@ -237,3 +237,23 @@ CmdTable *findCommand(MyState *state, const char *cp)
     }
     return nullptr;
 }
+
+/* ---- Help, chat-goto phrases and dispatch ----------------------------------- */
+
+int isCommandExecuted(ServerState *serverState, MyState *state, char *line, UserID target)
+{
+    (void)serverState;
+    (void)state;
+    (void)line;
+    (void)target;
+    return 0;
+}
+
+int isBadCommand(char *line, ServerState *serverState, MyState *state, UserID target)
+{
+    (void)serverState;
+    (void)state;
+    (void)line;
+    (void)target;
+    return 0;
+}

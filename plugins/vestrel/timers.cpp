@@ -56,6 +56,15 @@ static void announce(MyState *state, TimerEvent *event)
     scheduleTimerEvent(state->myPluginID, event, ANNOUNCE_INTERVAL);
 }
 
+/* The response is sent as text: a % in it is no format directive. */
+static void pageResponse(MyState *state, TimerEvent *event)
+{
+    ServerUserRec *user = GetServerUser(event->userID);
+    if (user != nullptr && state->pageResponse != nullptr)
+        UserMessage(user, "%s", state->pageResponse);
+    DisposePtr((Ptr)event);
+}
+
 void handleTimerEvent(ServerState *serverState, AnyType pluginDat, AnyType timerDat)
 {
     MyState *state = (MyState *)pluginDat;
@@ -70,6 +79,9 @@ void handleTimerEvent(ServerState *serverState, AnyType pluginDat, AnyType timer
     switch (event->action) {
     case TA_AUTOANNOUNCE:
         announce(state, event);
+        return;
+    case TA_PAGERESPONSE:
+        pageResponse(state, event);
         return;
     case TA_IDLE:
         CheckUserIdle(serverState, state);

@@ -346,6 +346,33 @@ int isWhereCheckedOK(MyState *state, ServerUserRec *user, char *line, int lineno
 void showTypeLimits(ServerUserRec *user, const char *type, LimitValue *first, int toServer);
 void appendWhere(char *s, char *se, const LimitValue *limit);
 
+/* ---- Screening (screening.cpp) ---------------------------------------------- */
+
+int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
+            const char *where);
+int isPageCommand(const char *line, ServerState *serverState, MyState *state);
+int pageIsNotAcceptable(ServerState *serverState, MyState *state, const char *line);
+int checkName(unsigned char *pname, ServerState *serverState, MyState *state, const char *mtype);
+int faceComingTooFast(ServerState *serverState, MyState *state);
+int spotStateComingTooFast(ServerState *serverState, MyState *state);
+int avatarComingTooFast(ServerState *serverState, MyState *state, int nbrProps,
+                        const AssetSpec *props);
+int isThereADuplicateAvatar(ServerState *serverState, MyState *state, ServerRoomRec *room,
+                            ServerUserRec *ignoreuser, int nbrProps, const AssetSpec *props);
+void copyAndSortProps(const AssetSpec *input, AssetSpec *output, int count);
+int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roomprop,
+                         AssetSpec propSpec, Point loc);
+
+/* ---- Command interpreter (commands.cpp) -------------------------------------- */
+
+int isCommandExecuted(ServerState *serverState, MyState *state, char *line, UserID target);
+int isBadCommand(char *line, ServerState *serverState, MyState *state, UserID target);
+
+/* ---- Member rooms (mrooms.cpp) ----------------------------------------------- */
+
+int roomEntryPermitted(ServerState *serverState, MyState *state, RoomID dest, ServerUserRec *user);
+int isRoomOwner(ServerState *serverState, MyState *state, ServerUserRec *user, ServerRoomRec *room);
+
 /* ---- Timers (timers.cpp) --------------------------------------------------- */
 
 int CheckUserIdle(ServerState *serverState, MyState *state);
