@@ -4,6 +4,9 @@
 
 #include "vestrel.h"
 
+static int do_vestrel(ServerState *serverState, MyState *state, ServerUserRec *user,
+                      ServerRoomRec *userRoom, ServerUserRec *targetUser, char *cmd, char *cp);
+
 /* One row per command, in lookup and help order. */
 CmdTable cmdTable[NBR_COMMANDS] = {
     {"chat", 0, "`chat <message>", "Generate chat for a user.",
@@ -51,7 +54,7 @@ CmdTable cmdTable[NBR_COMMANDS] = {
     {"pinx", 0, "`pinx <user>", "Pin <user> in an alternate location.",
      CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
     {"vestrel", 0, "`vestrel reload", "Reload the vestrel control file from disk.",
-     CF_NEEDARGS | CF_CLASS(CL_ADMINISTRATION), 2, 4, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_ADMINISTRATION), 2, 4, do_vestrel},
     {"propfreeze", 0, "`propfreeze", "Freeze or unfreeze loose props in the current room.",
      CF_ONOFF | CF_CLASS(CL_PERMISSIONS), 2, 4, nullptr},
     {"rannounce", 0, "`rannounce <message>",
@@ -238,22 +241,321 @@ CmdTable *findCommand(MyState *state, const char *cp)
     return nullptr;
 }
 
-/* ---- Help, chat-goto phrases and dispatch ----------------------------------- */
+/* ---- Help ------------------------------------------------------------------ */
+
+#define ALL_CLASSES (-1)
+
+static const char kCanWhisper[] = " (can be whispered to another user)";
+static const char kMustWhisper[] = " (must be whispered to another user)";
+
+static int isCommandLine(const char *line)
+{
+    return line[0] == COMMAND_CHAR_1 || line[0] == COMMAND_CHAR_2;
+}
+
+static int rowClass(const CmdTable *row)
+{
+    return (row->flags & CF_CLASSMASK) >> CF_CLASSSHIFT;
+}
+
+/* A room owner sees and may use the member-room and room-owner rows. */
+static int ownerMask(const ServerUserRec *user)
+{
+    return user->lastOwnedRoom != nullptr ? (CF_MROOM | CF_ROOMOWNER) : 0;
+}
+
+static int mayUse(const CmdTable *row, int rank, int mask)
+{
+    return rank >= row->rank || (row->flags & mask) != 0;
+}
+
+static void listClass(ServerUserRec *user, int helpClass)
+{
+    int rank = UserRank(user);
+    int mask = ownerMask(user);
+    for (int i = 0; i < NBR_COMMANDS; i++) {
+        const CmdTable *row = &cmdTable[i];
+        if (!mayUse(row, rank, mask) || (row->flags & CF_HOSTCMD))
+            continue;
+        if (helpClass != ALL_CLASSES && rowClass(row) != helpClass)
+            continue;
+        UserPrivateMessage(user, "; %s -- %s", row->shortHelp, row->longHelp);
+    }
+}
+
+static void privateLines(ServerUserRec *user, const char *const *lines, int count)
+{
+    for (int i = 0; i < count; i++)
+        UserPrivateMessage(user, "%s", lines[i]);
+}
+
+static const char *const kFirstGroup[] = {
+    "; List of classes of commands",
+    ";    user -- Commands available to unprivileged users",
+};
+static const char *const kSecondGroup[] = {
+    ";    mrooms -- Commands for managing a member created room",
+    ";    rmanaging -- Commands for managing user in a member created room",
+    ";    rpermissions -- Commands controlling what users can do in a member created room",
+};
+static const char *const kThirdGroup[] = {
+    "; Type `help followed by a class name for a list of commands in that class.",
+    "; Type `help followed by a command name for full documentation of that command.",
+    "; Command name abbreviations are allowed if unambiguous.",
+};
+
+/* Help without an argument: a user's own commands, or the classes. */
+static int helpOverview(ServerUserRec *user)
+{
+    int rank = UserRank(user);
+    int mask = ownerMask(user);
+    if (rank <= 1 && mask == 0) {
+        listClass(user, ALL_CLASSES);
+        return 0;
+    }
+    privateLines(user, kFirstGroup, 2);
+    privateLines(user, kSecondGroup, 3);
+    if (rank >= 2) {
+        privateLines(user, kThirdGroup, 3);
+        return 0;
+    }
+    return 1;
+}
+
+static const struct {
+    const char *word;
+    int minimum;
+    int helpClass;
+    const char *header;
+    int result; /* 1: the plug-in's answer is the whole answer */
+} classWords[] = {
+    {"user", 4, CL_USER, "; Commands available to unprivileged users", 0},
+    {"rmanaging", 6, CL_RMANAGING, "; Commands for managing users in a (member created) room", 1},
+    {"rpermissions", 5, CL_RPERMISSIONS,
+     "; Commands controlling what users can do in a (member created) room", 1},
+    {"managing", 5, CL_MANAGING, "; Commands for operators to manage the online population:", 0},
+    {"permissions", 4, CL_PERMISSIONS,
+     "; Commands controlling what users can do inside this Corvex:", 0},
+    {"administration", 5, CL_ADMINISTRATION,
+     "; Commands for server operations and administration:", 0},
+    {"all", 3, ALL_CLASSES, "; All commands:", 0},
+};
 
 int isCommandExecuted(ServerState *serverState, MyState *state, char *line, UserID target)
 {
-    (void)serverState;
-    (void)state;
-    (void)line;
     (void)target;
+    ServerUserRec *user = serverState->currentUser;
+    if (user == nullptr || !isCommandLine(line) || wordCmp(line + 1, "help") != 0)
+        return 0;
+    char *arg = nextWord(line);
+    if (arg == nullptr)
+        return helpOverview(user);
+
+    for (const auto &c : classWords) {
+        if (wordMinCmp(arg, c.word, c.minimum) == 0) {
+            UserPrivateMessage(user, "%s", c.header);
+            listClass(user, c.helpClass);
+            return c.result;
+        }
+    }
+
+    /* "mrooms" and the host's own commands are the host's to explain. */
+    if (isCommandLine(arg))
+        arg++;
+    CmdTable *row = findCommand(state, arg);
+    if (row == nullptr || (row->flags & CF_HOSTCMD))
+        return 0;
+    if (!mayUse(row, UserRank(user), ownerMask(user)))
+        return 0;
+    UserPrivateMessage(user, "; Usage: %s -- %s", row->shortHelp, row->longHelp);
+    return 1;
+}
+
+/* ---- Chat-goto phrases --------------------------------------------------- */
+
+/* 1 when a phrase moved somebody, or was refused with a message; 0 lets
+ * the line go on, without command dispatch when *matched is set. */
+static int chatGoto(char *line, ServerState *serverState, MyState *state, UserID target,
+                    int *matched)
+{
+    LimitValue *entry = state->limits[L_CHATGOTO];
+    while (entry != nullptr && (entry->string == nullptr || strcmpci(entry->string, line) != 0))
+        entry = entry->next;
+    *matched = entry != nullptr;
+    if (entry == nullptr)
+        return 0;
+
+    ServerUserRec *speaker = serverState->currentUser;
+    RoomID dest = entry->maximum != 0 ? (RoomID)entry->maximum : speaker->user.roomID;
+    ServerUserRec *mover = speaker;
+    if (target != 0 && UserRank(speaker) > 1) {
+        mover = GetServerUser(target);
+        if (mover == nullptr) {
+            UserMessage(speaker, "Whisper target not found");
+            return 1;
+        }
+    }
+    char moverName[USER_NAME_SIZE];
+    getCUserName(moverName, mover);
+    if (UserRank(speaker) < UserRank(mover)) {
+        UserMessage(speaker, "You can't move %s", moverName);
+        return 1;
+    }
+    if (roomEntryPermitted(serverState, state, dest, mover) == 0)
+        return 0;
+    if (mover != speaker) {
+        char speakerName[USER_NAME_SIZE];
+        getCUserName(speakerName, speaker);
+        FormattedLogMessage(speaker, "chatgoto", "{%s} sent {%s} to room %d by chatgoto",
+                            speakerName, moverName, (int)dest);
+    }
+    generateGotoRoom(serverState, state, mover, dest);
+    return 1;
+}
+
+/* ---- Command dispatch ----------------------------------------------------- */
+
+static int usage(ServerUserRec *user, const CmdTable *row, int rank)
+{
+    UserMessage(user, "Usage: %s%s", row->shortHelp, rank >= row->targetRank ? kCanWhisper : "");
+    return 1;
+}
+
+/* 1 when the speaker may not use the row here (he has been told). */
+static int rankRefused(ServerState *serverState, MyState *state, ServerUserRec *user,
+                       ServerRoomRec *room, const CmdTable *row)
+{
+    if (UserRank(user) >= row->rank)
+        return 0;
+    if (row->flags & CF_MROOM) {
+        if (isRoomOwner(serverState, state, user, room))
+            return 0;
+        UserMessage(user, "Sorry - you are not the owner of this room");
+        return 1;
+    }
+    if ((row->flags & CF_ROOMOWNER) && user->lastOwnedRoom != nullptr)
+        return 0;
+    UserMessage(user, "Sorry - you are not privileged to use that command");
+    return 1;
+}
+
+/* Chooses the user the command is aimed at; 0 when the line was refused
+ * with a message. *targetUser may be null for rows that aim at nobody. */
+static int chooseTarget(ServerState *serverState, MyState *state, ServerUserRec *user,
+                        ServerRoomRec *room, const CmdTable *row, char *cp, UserID target,
+                        ServerUserRec **targetUser)
+{
+    int rank = UserRank(user);
+    int owner = (row->flags & CF_MROOM) && isRoomOwner(serverState, state, user, room);
+    *targetUser = user;
+    if (rank < row->targetRank && !owner)
+        return 1;
+    if (!(row->flags & (CF_NAMETARGET | CF_WHISPERONLY)) && row->targetRank > 3) {
+        *targetUser = nullptr;
+        return 1;
+    }
+    if (target != 0) {
+        *targetUser = GetServerUser(target);
+        if (*targetUser == nullptr) {
+            UserMessage(user, "Whisper target not found");
+            return 0;
+        }
+    } else if (row->flags & CF_WHISPERONLY) {
+        UserMessage(user, "%s%s", row->shortHelp, kMustWhisper);
+        return 0;
+    } else if ((row->flags & CF_NAMETARGET) && cp != nullptr) {
+        *targetUser = GetServerUserByName(cp);
+        if (*targetUser == nullptr) {
+            UserMessage(user, "User %s not found", cp);
+            return 0;
+        }
+    }
+    if (!(row->flags & CF_ANYRANK) && rank < UserRank(*targetUser)) {
+        char name[USER_NAME_SIZE];
+        getCUserName(name, *targetUser);
+        UserMessage(user, "You can't control %s", name);
+        return 0;
+    }
+    return 1;
+}
+
+/* 1 when the argument refuses the line with its usage line. A switch that
+ * is neither on nor off shows its syntax and still reaches the handler. */
+static int argumentRefused(ServerUserRec *user, const CmdTable *row, const char *cp,
+                           ServerUserRec *targetUser)
+{
+    int rank = UserRank(user);
+    if ((row->flags & CF_ONOFF) && cp != nullptr) {
+        if (strcmp(cp, "on") != 0 && strcmp(cp, "off") != 0)
+            UserMessage(user, "%s%s", row->shortHelp, rank >= row->targetRank ? kCanWhisper : "");
+    } else if ((row->flags & CF_NEEDARGS) && cp == nullptr) {
+        return usage(user, row, rank);
+    }
+    if ((row->flags & CF_NOARGS) && cp != nullptr)
+        return usage(user, row, rank);
+    if ((row->flags & CF_NOTSELF) && targetUser == user)
+        return usage(user, row, rank);
     return 0;
+}
+
+static int dispatchCommand(char *line, ServerState *serverState, MyState *state, UserID target)
+{
+    if (!isCommandLine(line))
+        return 0;
+    CmdTable *row = findCommand(state, line + 1);
+    if (row == nullptr)
+        return 0;
+    ServerUserRec *user = serverState->currentUser;
+    ServerRoomRec *room = getUserRoom(user);
+    if (room == nullptr)
+        return 1;
+    if ((row->flags & CF_MROOM) && room->memberOwner == 0) {
+        UserMessage(user, "Command must be given in a member room");
+        return 1;
+    }
+    if (rankRefused(serverState, state, user, room, row))
+        return 1;
+
+    char *cp = nextWord(line);
+    ServerUserRec *targetUser = nullptr;
+    if (!chooseTarget(serverState, state, user, room, row, cp, target, &targetUser))
+        return 1;
+    if (argumentRefused(user, row, cp, targetUser))
+        return 1;
+    if (row->implementation == nullptr)
+        return 0;
+    return row->implementation(serverState, state, user, room, targetUser, line + 1, cp) != 0;
 }
 
 int isBadCommand(char *line, ServerState *serverState, MyState *state, UserID target)
 {
+    if (serverState->currentUser == nullptr)
+        return 0;
+    int matched = 0;
+    int result = chatGoto(line, serverState, state, target, &matched);
+    if (matched)
+        return result;
+    return dispatchCommand(line, serverState, state, target);
+}
+
+/* ---- The vestrel command --------------------------------------------------- */
+
+static void giveHelp(ServerUserRec *user)
+{
+    UserPrivateMessage(user, "; vestrel usage:");
+    UserPrivateMessage(user, "; `vestrel reload - reload parameter file");
+}
+
+static int do_vestrel(ServerState *serverState, MyState *state, ServerUserRec *user,
+                      ServerRoomRec *userRoom, ServerUserRec *targetUser, char *cmd, char *cp)
+{
     (void)serverState;
-    (void)state;
-    (void)line;
-    (void)target;
-    return 0;
+    (void)userRoom;
+    (void)targetUser;
+    (void)cmd;
+    if (cp != nullptr && wordCmp(cp, "reload") == 0)
+        loadParameterFile(state, user);
+    else
+        giveHelp(user);
+    return 1;
 }
