@@ -40,17 +40,7 @@ bool HostTest::start(const std::string &params)
 {
     writeParams(params);
 #ifdef VESTREL_STATIC
-    vh::PluginProcs procs;
-    procs.initialize = initializeServerPlugin;
-    procs.shutdown = shutdownServerPlugin;
-    procs.userCreation = noteUserCreation;
-    procs.userDeletion = noteUserDeletion;
-    procs.roomCreation = noteRoomCreation;
-    procs.roomDeletion = noteRoomDeletion;
-    procs.userRoomEntry = noteUserRoomEntry;
-    procs.handleMessage = handleMessage;
-    procs.handleTimerEvent = handleTimerEvent;
-    return host->attachPlugin(procs, paramPath);
+    return host->attachPlugin(staticProcs(), paramPath);
 #else
     return host->loadPlugin(VESTREL_SO, paramPath);
 #endif
@@ -88,10 +78,19 @@ RoomDat *HostTest::rd(RoomID room) const
     return static_cast<RoomDat *>(getPluginRoomInfo(1, host->room(room)));
 }
 
-std::string joinLines(const std::vector<std::string> &lines)
+#ifdef VESTREL_STATIC
+vh::PluginProcs staticProcs()
 {
-    std::string out;
-    for (const auto &l : lines)
-        out += l + "\n";
-    return out;
+    vh::PluginProcs procs;
+    procs.initialize = initializeServerPlugin;
+    procs.shutdown = shutdownServerPlugin;
+    procs.userCreation = noteUserCreation;
+    procs.userDeletion = noteUserDeletion;
+    procs.roomCreation = noteRoomCreation;
+    procs.roomDeletion = noteRoomDeletion;
+    procs.userRoomEntry = noteUserRoomEntry;
+    procs.handleMessage = handleMessage;
+    procs.handleTimerEvent = handleTimerEvent;
+    return procs;
 }
+#endif

@@ -45,4 +45,7 @@ class HostTest : public ::testing::Test
     std::unique_ptr<vh::Host> host;
 };
 
-std::string joinLines(const std::vector<std::string> &lines);
+#ifdef VESTREL_STATIC
+// The entry points of the plug-in linked into the test.
+vh::PluginProcs staticProcs();
+#endif

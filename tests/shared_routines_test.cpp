@@ -151,16 +151,8 @@ class Injected : public Shared
   protected:
     void SetUp() override
     {
-        vh::PluginProcs procs;
-        procs.initialize = initializeServerPlugin;
-        procs.shutdown = shutdownServerPlugin;
-        procs.userCreation = noteUserCreation;
-        procs.userDeletion = noteUserDeletion;
-        procs.roomCreation = noteRoomCreation;
-        procs.roomDeletion = noteRoomDeletion;
-        procs.userRoomEntry = noteUserRoomEntry;
+        vh::PluginProcs procs = staticProcs();
         procs.handleMessage = recordingHandleMessage;
-        procs.handleTimerEvent = handleTimerEvent;
         writeParams("");
         ASSERT_TRUE(host->attachPlugin(procs, paramPath));
         host->createRoom(5, "Five");

@@ -46,6 +46,31 @@ int scheduleAction(MyState *state, UserID userID, int action, sint32 delay)
     return 1;
 }
 
+/* ---- Owned texts ----------------------------------------------------------- */
+
+char *copyText(const char *text)
+{
+    size_t n = strlen(text);
+    char *copy = NewPtr((sint32)(n + 1));
+    if (copy != nullptr)
+        memcpy(copy, text, n + 1);
+    return copy;
+}
+
+void freeText(char **text)
+{
+    if (*text != nullptr)
+        DisposePtr(*text);
+    *text = nullptr;
+}
+
+void replaceText(char **field, const char *text)
+{
+    freeText(field);
+    if (text != nullptr)
+        *field = copyText(text);
+}
+
 /* ---- Shared routines --------------------------------------------------- */
 
 /* Undoes a refused change in the sender's own client by telling it what the
@@ -210,13 +235,6 @@ void freeLimits(MyState *state)
         freeLimitList(state->limits[slot]);
         state->limits[slot] = nullptr;
     }
-}
-
-static void freeText(char **text)
-{
-    if (*text != nullptr)
-        DisposePtr(*text);
-    *text = nullptr;
 }
 
 static void freeStorage(MyState *state)

@@ -50,23 +50,6 @@ static int strtoInt(const char *p, char **end)
     return (int)value;
 }
 
-/* A copy in host memory, or null. */
-static char *copyText(const char *text)
-{
-    size_t n = strlen(text);
-    char *copy = NewPtr((sint32)(n + 1));
-    if (copy != nullptr)
-        memcpy(copy, text, n + 1);
-    return copy;
-}
-
-static void freeText(char **text)
-{
-    if (*text != nullptr)
-        DisposePtr(*text);
-    *text = nullptr;
-}
-
 /* A message that ends the load goes to the log and the requesting user. */
 static void loadFailed(Load *load, const char *msg)
 {

@@ -70,22 +70,6 @@ static void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *tex
     ud->lastWarning = slot;
 }
 
-static char *copyText(const char *text)
-{
-    size_t n = strlen(text);
-    char *copy = NewPtr((sint32)(n + 1));
-    if (copy != nullptr)
-        memcpy(copy, text, n + 1);
-    return copy;
-}
-
-static void replaceText(char **field, const char *text)
-{
-    if (*field != nullptr)
-        DisposePtr(*field);
-    *field = text != nullptr ? copyText(text) : nullptr;
-}
-
 static int absDiff(int a, int b)
 {
     return a > b ? a - b : b - a;

@@ -293,6 +293,11 @@ CmdTable *findCommand(MyState *state, const char *cp);
 #define USER_NAME_SIZE 32 /* 31 characters and NUL */
 #define ACTION_LOG_SIZE 240
 
+/* Texts owned by records: copies in host memory, or null. */
+char *copyText(const char *text);
+void freeText(char **text);
+void replaceText(char **field, const char *text); /* null empties the field */
+
 int isOperator(const ServerUserRec *user);
 UserDat *getUserDat(MyState *state, ServerUserRec *user);
 RoomDat *getRoomDat(MyState *state, ServerRoomRec *room);
