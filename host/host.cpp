@@ -455,13 +455,13 @@ void Host::deleteRoom(RoomID id)
     drain();
 }
 
-void Host::addLooseProp(RoomID id, AssetSpec spec, Point loc)
+void Host::addLooseProp(RoomID id, AssetSpec asset, Point loc)
 {
     HostRoom *r = hostRoom(room(id));
     if (r == nullptr)
         return;
     LPropRec p{};
-    p.propSpec = spec;
+    p.propSpec = asset;
     p.loc = loc;
     r->props.push_back(p);
     layoutRoom(r);
@@ -887,19 +887,19 @@ void Host::applyLooseProp(ServerUserRec *user, ClientMsg *msg)
         return;
     std::string where = "room " + std::to_string(r->rec.room.roomID) + ": ";
     if (msg->eventType == MSG_PROPNEW) {
-        AssetSpec spec;
+        AssetSpec asset;
         Point loc;
-        if (!readAt(msg, 0, spec) || !readAt(msg, 8, loc))
+        if (!readAt(msg, 0, asset) || !readAt(msg, 8, loc))
             return;
         if (r->rec.room.roomFlags & RF_NoLooseProps)
             return;
         LPropRec p{};
-        p.propSpec = spec;
+        p.propSpec = asset;
         p.loc = loc;
         if (static_cast<size_t>(r->rec.room.lenVars) + sizeof p * 2 > kVarBufSize)
             return;
         r->props.insert(r->props.begin(), p);
-        emit(where + handleOf(user) + " drops prop " + std::to_string(spec.id) + " at " +
+        emit(where + handleOf(user) + " drops prop " + std::to_string(asset.id) + " at " +
              std::to_string(loc.h) + " " + std::to_string(loc.v));
     } else if (msg->eventType == MSG_PROPMOVE) {
         int32_t n;

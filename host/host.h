@@ -102,7 +102,7 @@ class Host
     std::string handleOf(const ServerUserRec *user) const;
     int rankOf(const ServerUserRec *user) const;
     void setRank(ServerUserRec *user, int rank);
-    void addLooseProp(RoomID id, AssetSpec spec, Point loc);
+    void addLooseProp(RoomID id, AssetSpec asset, Point loc);
 
     // A message from a user's client, screened by the plug-in, then applied.
     void send(ServerUserRec *user, uint32_t eventType, const std::vector<uint8_t> &payload);

@@ -148,10 +148,10 @@ TEST_F(Bare, RoomBufferHoldsNameAndLoosePropsChainedByOffset)
 
     ServerUserRec *alice = connect("alice", 1, 5);
     for (int id : {101, 102, 103}) {
-        AssetSpec spec{id, 0};
+        AssetSpec asset{id, 0};
         Point loc{static_cast<sint16>(id), 20};
         std::vector<uint8_t> p(12);
-        std::memcpy(p.data(), &spec, 8);
+        std::memcpy(p.data(), &asset, 8);
         std::memcpy(p.data() + 8, &loc, 4);
         host.send(alice, MSG_PROPNEW, p);
     }

@@ -735,11 +735,11 @@ static ClientMsg *newLooseProp(ServerState *serverState, MyState *state, ClientM
         if (countAgainst(serverState, state, ud, L_PROPDROP, &ud->propDrop, 1, "Prop drops"))
             return nullptr;
     }
-    AssetSpec spec;
+    AssetSpec asset;
     Point pos;
-    memcpy(&spec, message->msg, sizeof spec);
-    memcpy(&pos, message->msg + sizeof spec, sizeof pos);
-    if (anotherPropAlreadyAt(serverState, state, nullptr, spec, pos))
+    memcpy(&asset, message->msg, sizeof asset);
+    memcpy(&pos, message->msg + sizeof asset, sizeof pos);
+    if (anotherPropAlreadyAt(serverState, state, nullptr, asset, pos))
         return nullptr;
     return message;
 }
