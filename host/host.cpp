@@ -815,38 +815,6 @@ void Host::sendWithoutUser(uint32_t eventType, const std::vector<uint8_t> &paylo
     drain();
 }
 
-void Host::say(ServerUserRec *user, const std::string &text)
-{
-    std::vector<uint8_t> p(text.begin(), text.end());
-    p.push_back(0);
-    send(user, MSG_TALK, p);
-}
-
-void Host::whisper(ServerUserRec *user, ServerUserRec *target, const std::string &text)
-{
-    std::vector<uint8_t> p(4, 0);
-    UserID id = target != nullptr ? target->user.userID : 0;
-    std::memcpy(p.data(), &id, 4);
-    p.insert(p.end(), text.begin(), text.end());
-    p.push_back(0);
-    send(user, MSG_WHISPER, p);
-}
-
-void Host::gotoRoom(ServerUserRec *user, RoomID id)
-{
-    std::vector<uint8_t> p(2);
-    std::memcpy(p.data(), &id, 2);
-    send(user, MSG_ROOMGOTO, p);
-}
-
-void Host::moveTo(ServerUserRec *user, int x, int y)
-{
-    Point pt{static_cast<sint16>(y), static_cast<sint16>(x)};
-    std::vector<uint8_t> p(4);
-    std::memcpy(p.data(), &pt, 4);
-    send(user, MSG_USERMOVE, p);
-}
-
 void Host::process(ServerUserRec *user, ClientMsg *msg, bool screen)
 {
     ClientMsg *out = msg;

@@ -109,10 +109,25 @@ class Host
     // A message while the server has no current user (from a connection
     // that is not yet a user).
     void sendWithoutUser(uint32_t eventType, const std::vector<uint8_t> &payload);
+    // Typed messages, one per client event (positions are x, y).
     void say(ServerUserRec *user, const std::string &text);
     void whisper(ServerUserRec *user, ServerUserRec *target, const std::string &text);
+    void xsay(ServerUserRec *user, const std::string &text);
+    void xwhisper(ServerUserRec *user, ServerUserRec *target, const std::string &text);
+    void globalMessage(ServerUserRec *user, const std::string &text);
+    void roomMessage(ServerUserRec *user, const std::string &text);
+    void page(ServerUserRec *user, const std::string &text);
     void gotoRoom(ServerUserRec *user, RoomID id);
     void moveTo(ServerUserRec *user, int x, int y);
+    void face(ServerUserRec *user, int face);
+    void color(ServerUserRec *user, int color);
+    void props(ServerUserRec *user, const std::vector<AssetSpec> &props);
+    void desc(ServerUserRec *user, int face, int color, const std::vector<AssetSpec> &props);
+    void rename(ServerUserRec *user, const std::string &name);
+    void dropProp(ServerUserRec *user, AssetSpec asset, int x, int y);
+    void moveProp(ServerUserRec *user, int32_t number, int x, int y);
+    void deleteProp(ServerUserRec *user, int32_t number); // -1: all
+    void draw(ServerUserRec *user, int command, size_t bytes = 10);
 
     // Clock and timers.
     void advance(long seconds);
@@ -188,8 +203,8 @@ class Host
     ServerRoomRec *ownedRoom(ServerUserRec *user) const;
 
     ServerState state_{};
-    std::map<UserID, std::unique_ptr<HostUser>> users_;
-    std::map<RoomID, std::unique_ptr<HostRoom>> rooms_;
+    std::unordered_map<UserID, std::unique_ptr<HostUser>> users_;
+    std::unordered_map<RoomID, std::unique_ptr<HostRoom>> rooms_;
     std::unordered_map<const ServerUserRec *, HostUser *> userIndex_;
     std::unordered_map<const ServerRoomRec *, HostRoom *> roomIndex_;
     std::unordered_map<std::string, HostUser *> byHandle_;

@@ -99,22 +99,6 @@ std::optional<uint32_t> address(const std::string &s)
     return (a << 24) | (b << 16) | (c << 8) | d;
 }
 
-void put16(std::vector<uint8_t> &p, int v)
-{
-    int16_t x = static_cast<int16_t>(v);
-    uint8_t b[2];
-    std::memcpy(b, &x, 2);
-    p.insert(p.end(), b, b + 2);
-}
-
-void put32(std::vector<uint8_t> &p, long v)
-{
-    int32_t x = static_cast<int32_t>(v);
-    uint8_t b[4];
-    std::memcpy(b, &x, 4);
-    p.insert(p.end(), b, b + 4);
-}
-
 uint32_t code(const std::string &s)
 {
     uint32_t c = 0;
@@ -386,134 +370,102 @@ void Simulator::connect(const std::string &where, const Line &l)
         counters_[o.handle] = u->counter;
 }
 
+// "<id>[:<crc>] ..." or "none", from word `from` on.
+std::optional<std::vector<AssetSpec>> parseProps(const Line &l, size_t from)
+{
+    std::vector<AssetSpec> props;
+    if (from < l.words.size() && l.words[from] == "none") {
+        if (from + 1 != l.words.size())
+            return std::nullopt;
+        return props;
+    }
+    for (size_t i = from; i < l.words.size(); i++) {
+        const std::string &w = l.words[i];
+        size_t colon = w.find(':');
+        auto id = number(w.substr(0, colon));
+        auto crc =
+            colon == std::string::npos ? std::optional<long>(0) : number(w.substr(colon + 1));
+        if (!id || !crc)
+            return std::nullopt;
+        props.push_back(AssetSpec{static_cast<AssetID>(*id), static_cast<uint32_t>(*crc)});
+    }
+    return props;
+}
+
 // One message from the user's client.
 void Simulator::action(const std::string &where, const Line &l, ServerUserRec *u)
 {
     const std::string &a = l.words[1];
     const size_t n = l.words.size();
-    std::vector<uint8_t> p;
-    auto text = [&](size_t from) {
-        std::string t = l.textAfter(from);
-        p.insert(p.end(), t.begin(), t.end());
-        p.push_back(0);
-    };
     auto num = [&](size_t i) { return i < n ? number(l.words[i]) : std::nullopt; };
     auto bad = [&](const char *usage) { fail(where, std::string("usage: <handle> ") + usage); };
-    auto props = [&](size_t from) -> bool {
-        if (from < n && l.words[from] == "none")
-            return from + 1 == n;
-        for (size_t i = from; i < n; i++) {
-            const std::string &w = l.words[i];
-            size_t colon = w.find(':');
-            auto id = number(w.substr(0, colon));
-            auto crc =
-                colon == std::string::npos ? std::optional<long>(0) : number(w.substr(colon + 1));
-            if (!id || !crc)
-                return false;
-            put32(p, *id);
-            put32(p, *crc);
-        }
-        return true;
+    auto to = [&]() -> ServerUserRec * {
+        ServerUserRec *target = n >= 3 ? user(l.words[2]) : nullptr;
+        if (target == nullptr)
+            fail(where, "no user " + (n >= 3 ? l.words[2] : std::string("given")));
+        return target;
     };
+    static const std::map<std::string, int> drawings = {
+        {"path", DC_Path}, {"clear", DC_Detonate}, {"delete", DC_Delete}};
 
-    if (a == "say" || a == "gmsg" || a == "rmsg" || a == "page") {
-        text(1);
-        uint32_t c = a == "say"    ? MSG_TALK
-                     : a == "gmsg" ? MSG_GMSG
-                     : a == "rmsg" ? MSG_RMSG
-                                   : MSG_SMSG;
-        host_.send(u, c, p);
-    } else if ((a == "whisper" || a == "xwhisper") && n >= 3) {
-        ServerUserRec *to = user(l.words[2]);
-        if (to == nullptr) {
-            fail(where, "no user " + l.words[2]);
-            return;
-        }
-        put32(p, to->user.userID);
-        if (a == "whisper") {
-            text(2);
-            host_.send(u, MSG_WHISPER, p);
-        } else {
-            std::vector<uint8_t> wire = vh::encipher(l.textAfter(2));
-            put16(p, static_cast<int>(wire.size() + 3));
-            p.insert(p.end(), wire.begin(), wire.end());
-            p.push_back(0);
-            host_.send(u, MSG_XWHISPER, p);
-        }
+    if (a == "say") {
+        host_.say(u, l.textAfter(1));
     } else if (a == "xsay") {
-        std::vector<uint8_t> wire = vh::encipher(l.textAfter(1));
-        put16(p, static_cast<int>(wire.size() + 3));
-        p.insert(p.end(), wire.begin(), wire.end());
-        p.push_back(0);
-        host_.send(u, MSG_XTALK, p);
+        host_.xsay(u, l.textAfter(1));
+    } else if (a == "gmsg") {
+        host_.globalMessage(u, l.textAfter(1));
+    } else if (a == "rmsg") {
+        host_.roomMessage(u, l.textAfter(1));
+    } else if (a == "page") {
+        host_.page(u, l.textAfter(1));
+    } else if (a == "whisper" || a == "xwhisper") {
+        ServerUserRec *target = to();
+        if (target != nullptr && a == "whisper")
+            host_.whisper(u, target, l.textAfter(2));
+        else if (target != nullptr)
+            host_.xwhisper(u, target, l.textAfter(2));
     } else if (a == "goto" && n == 3 && num(2)) {
-        put16(p, static_cast<int>(*num(2)));
-        host_.send(u, MSG_ROOMGOTO, p);
+        host_.gotoRoom(u, static_cast<RoomID>(*num(2)));
     } else if (a == "loc" && n == 4 && num(2) && num(3)) {
-        put16(p, static_cast<int>(*num(3)));
-        put16(p, static_cast<int>(*num(2)));
-        host_.send(u, MSG_USERMOVE, p);
-    } else if ((a == "face" || a == "color") && n == 3 && num(2)) {
-        put16(p, static_cast<int>(*num(2)));
-        host_.send(u, a == "face" ? MSG_USERFACE : MSG_USERCOLOR, p);
+        host_.moveTo(u, static_cast<int>(*num(2)), static_cast<int>(*num(3)));
+    } else if (a == "face" && n == 3 && num(2)) {
+        host_.face(u, static_cast<int>(*num(2)));
+    } else if (a == "color" && n == 3 && num(2)) {
+        host_.color(u, static_cast<int>(*num(2)));
     } else if (a == "props" && n >= 3) {
-        std::vector<uint8_t> list;
-        std::swap(p, list);
-        if (!props(2))
+        auto props = parseProps(l, 2);
+        if (!props)
             return bad("props <id>[:<crc>] ... | none");
-        long count = l.words[2] == "none" ? 0 : static_cast<long>(n - 2);
-        std::vector<uint8_t> payload;
-        put32(payload, count);
-        payload.insert(payload.end(), p.begin(), p.end());
-        host_.send(u, MSG_USERPROP, payload);
+        host_.props(u, *props);
     } else if (a == "desc" && n >= 5 && num(2) && num(3)) {
-        if (!props(4))
+        auto props = parseProps(l, 4);
+        if (!props)
             return bad("desc <face> <color> <id>[:<crc>] ... | none");
-        long count = l.words[4] == "none" ? 0 : static_cast<long>(n - 4);
-        std::vector<uint8_t> payload;
-        put16(payload, static_cast<int>(*num(2)));
-        put16(payload, static_cast<int>(*num(3)));
-        put32(payload, count);
-        payload.insert(payload.end(), p.begin(), p.end());
-        host_.send(u, MSG_USERDESC, payload);
+        host_.desc(u, static_cast<int>(*num(2)), static_cast<int>(*num(3)), *props);
     } else if (a == "name") {
-        std::string t = l.textAfter(1);
-        p.push_back(static_cast<uint8_t>(std::min<size_t>(t.size(), 255)));
-        p.insert(p.end(), t.begin(), t.begin() + std::min<size_t>(t.size(), 255));
-        host_.send(u, MSG_USERNAME, p);
+        host_.rename(u, l.textAfter(1));
     } else if (a == "drop" && n == 5 && num(2) && num(3) && num(4)) {
-        put32(p, *num(2));
-        put32(p, 0);
-        put16(p, static_cast<int>(*num(4)));
-        put16(p, static_cast<int>(*num(3)));
-        host_.send(u, MSG_PROPNEW, p);
+        host_.dropProp(u, AssetSpec{static_cast<AssetID>(*num(2)), 0}, static_cast<int>(*num(3)),
+                       static_cast<int>(*num(4)));
     } else if (a == "moveprop" && n == 5 && num(2) && num(3) && num(4)) {
-        put32(p, *num(2));
-        put16(p, static_cast<int>(*num(4)));
-        put16(p, static_cast<int>(*num(3)));
-        host_.send(u, MSG_PROPMOVE, p);
+        host_.moveProp(u, static_cast<int32_t>(*num(2)), static_cast<int>(*num(3)),
+                       static_cast<int>(*num(4)));
     } else if (a == "delprop" && n == 3 && (l.words[2] == "all" || num(2))) {
-        put32(p, l.words[2] == "all" ? -1 : *num(2));
-        host_.send(u, MSG_PROPDEL, p);
+        host_.deleteProp(u, l.words[2] == "all" ? -1 : static_cast<int32_t>(*num(2)));
     } else if (a == "draw" && (n == 3 || (n == 4 && num(3)))) {
-        static const std::map<std::string, int> cmds = {
-            {"path", DC_Path}, {"clear", DC_Detonate}, {"delete", DC_Delete}};
         long bytes = n == 4 ? *num(3) : 10;
-        if (cmds.count(l.words[2]) == 0 || bytes < 0 || bytes > 65536)
+        if (drawings.count(l.words[2]) == 0 || bytes < 0 || bytes > 65536)
             return bad("draw path|clear|delete [<bytes>]");
-        p.assign(static_cast<size_t>(bytes), 0);
-        if (bytes >= 5)
-            p[4] = static_cast<uint8_t>(cmds.at(l.words[2]));
-        host_.send(u, MSG_DRAW, p);
+        host_.draw(u, drawings.at(l.words[2]), static_cast<size_t>(bytes));
     } else if (n == 2 && (a == "spot" || a == "lock" || a == "unlock")) {
-        p.assign(a == "spot" ? 6 : 4, 0);
+        std::vector<uint8_t> p(a == "spot" ? 6 : 4, 0);
         host_.send(u, a == "spot" ? MSG_SPOTSTATE : a == "lock" ? MSG_DOORLOCK : MSG_DOORUNLOCK, p);
     } else if (n == 2 && (a == "users" || a == "rooms" || a == "superuser" || a == "ping")) {
         uint32_t c = a == "users"       ? MSG_LISTOFALLUSERS
                      : a == "rooms"     ? MSG_LISTOFALLROOMS
                      : a == "superuser" ? MSG_SUPERUSER
                                         : MSG_PING;
-        host_.send(u, c, p);
+        host_.send(u, c, {});
     } else if (a == "raw" && n >= 3 && l.words[2].size() == 4) {
         std::string hex;
         for (size_t i = 3; i < n; i++)
@@ -521,6 +473,7 @@ void Simulator::action(const std::string &where, const Line &l, ServerUserRec *u
         if (hex.size() % 2 != 0 ||
             hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
             return bad("raw <code> <hex bytes>");
+        std::vector<uint8_t> p;
         for (size_t i = 0; i < hex.size(); i += 2)
             p.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
         host_.send(u, code(l.words[2]), p);
