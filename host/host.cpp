@@ -514,9 +514,13 @@ void Host::setRank(ServerUserRec *user, int rank)
         user->crc = GUEST_CRC;
 }
 
+// Names match in any case; blanks a typed line leaves at its end are not
+// part of the name.
 ServerUserRec *Host::userByName(const char *name) const
 {
-    auto range = byName_.equal_range(lower(name));
+    std::string key = lower(name);
+    key.erase(key.find_last_not_of(" \t") + 1);
+    auto range = byName_.equal_range(key);
     HostUser *best = nullptr;
     for (auto it = range.first; it != range.second; ++it) {
         if (best == nullptr || it->second->rec.user.userID < best->rec.user.userID)

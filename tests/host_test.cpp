@@ -414,3 +414,16 @@ TEST_F(HostCommands, PagesCommentsResponsesAndUnknownWords)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Bare, NameLookupIgnoresCaseAndTrailingBlanks)
+{
+    ServerUserRec *bob = connect("bob");
+    EXPECT_EQ(GetServerUserByName("BOB"), bob);
+    EXPECT_EQ(GetServerUserByName("bob \t "), bob);
+    EXPECT_EQ(GetServerUserByName(" bob"), nullptr);
+    EXPECT_EQ(GetServerUserByName("bo"), nullptr);
+}
+
+} // namespace
