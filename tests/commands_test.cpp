@@ -157,33 +157,30 @@ TEST_F(Commands, DispatcherRefusals)
         const char *name;
         ServerUserRec *speaker;
         const char *line;
-        ServerUserRec *to;
-        const char *message; // null: nothing from the dispatcher
+        const char *message;
     };
     const Case cases[] = {
-        {"a god's rgag in a public room", god, "`rgag bob", nullptr,
+        {"a god's rgag in a public room", god, "`rgag bob",
          "god: Command must be given in a member room"},
-        {"an owner aims rgag at a wizard", mel, "`rgag wiz", nullptr, "mel: You can't control wiz"},
-        {"a member who is not the owner", bob, "`rgag mel", nullptr,
+        {"an owner aims rgag at a wizard", mel, "`rgag wiz", "mel: You can't control wiz"},
+        {"a member who is not the owner", bob, "`rgag mel",
          "bob: Sorry - you are not the owner of this room"},
-        {"a member's operator command", bob, "`gmsg hello", nullptr,
+        {"a member's operator command", bob, "`gmsg hello",
          "bob: Sorry - you are not privileged to use that command"},
-        {"a wizard's rpin on another in someone's room", wiz, "`rpin bob", nullptr,
+        {"a wizard's rpin on another in someone's room", wiz, "`rpin bob",
          "wiz: Usage: `rpin <user>"},
-        {"gmsg with a comma and no blank", wiz, "`gmsg,word", nullptr,
-         "wiz: Usage: `gmsg <message>"},
-        {"reset with an argument", bob, "`reset now", nullptr, "bob: Usage: `reset"},
-        {"pagegag aimed at oneself", wiz, "`pagegag", nullptr,
+        {"gmsg with a comma and no blank", wiz, "`gmsg,word", "wiz: Usage: `gmsg <message>"},
+        {"reset with an argument", bob, "`reset now", "bob: Usage: `reset"},
+        {"pagegag aimed at oneself", wiz, "`pagegag",
          "wiz: Usage: `pagegag <user> (can be whispered to another user)"},
-        {"a whisper-only command said aloud", wiz, "`name Fred", nullptr,
+        {"a whisper-only command said aloud", wiz, "`name Fred",
          "wiz: `name [<newname>] (must be whispered to another user)"},
-        {"a named target not found", wiz, "`find nobody here", nullptr,
-         "wiz: User nobody here not found"},
-        {"vestrel without argument", wiz, "`vestrel", nullptr, "wiz: Usage: `vestrel reload"},
+        {"a named target not found", wiz, "`find nobody here", "wiz: User nobody here not found"},
+        {"vestrel without argument", wiz, "`vestrel", "wiz: Usage: `vestrel reload"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        auto out = say(c.speaker, c.line, c.to);
+        auto out = say(c.speaker, c.line);
         ASSERT_FALSE(out.empty());
         EXPECT_EQ(out.front(), c.message);
         EXPECT_FALSE(reachedHost(out, c.speaker));
