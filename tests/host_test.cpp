@@ -415,7 +415,8 @@ TEST_F(HostCommands, PagesCommentsResponsesAndUnknownWords)
 
 } // namespace
 
-namespace {
+namespace
+{
 
 TEST_F(Bare, NameLookupIgnoresCaseAndTrailingBlanks)
 {

@@ -302,7 +302,7 @@ TEST_F(Screen, SlidesMovesAndPersonalSpace)
     EXPECT_EQ(wiz->user.roomPos.h, 200) << "operators are not held off";
 }
 
-TEST_F(Screen, PinnedUserCannotMoveEvenWithoutUserData)
+TEST_F(Screen, PinnedUserCannotMoveAndShortMovesAreDropped)
 {
     ud(alice)->flags |= UD_RPIN;
     EXPECT_TRUE(dropped(alice, MSG_USERMOVE, cat({le16(5), le16(5)})));

@@ -38,7 +38,7 @@ std::string decode(const std::string &s)
 {
     std::string out;
     for (size_t i = 0; i < s.size(); i++) {
-        if (s[i] == '\\' && i + 3 < s.size() + 0 && s[i + 1] == 'x' &&
+        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' &&
             std::isxdigit(static_cast<unsigned char>(s[i + 2])) &&
             std::isxdigit(static_cast<unsigned char>(s[i + 3]))) {
             out += static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16));

@@ -293,10 +293,8 @@ void noteUserCreation(ServerState *serverState, AnyType pluginDat, ServerUserRec
 
     UserDat *ud = getUserDat(state, user);
     if (ud != nullptr) {
-        memset(ud, 0, sizeof *ud); /* no chat, every history empty */
-        ud->idle = 0;
-        ud->LastRoomID = 0;
-        ud->LastDrawFull = 0;
+        /* No chat, every history empty, idle and room fields 0. */
+        memset(ud, 0, sizeof *ud);
         ud->lastWarning = -1;
         ud->lastClientPos.v = -5;
         ud->lastClientPos.h = -5;

@@ -763,12 +763,16 @@ static void reportText(ServerUserRec *user, const char *head, const char *text, 
     logMessage(user, line, 1);
 }
 
-/* One line per entry: the head with its maximum, then where it applies. */
-static void reportWhere(ServerUserRec *user, const char *format, LimitValue *first)
+/* One line per entry: the parameter, its maximum when it has one, then
+ * where the entry applies. */
+static void reportWhere(ServerUserRec *user, const char *name, int withMaximum, LimitValue *first)
 {
     char line[REPORT_SIZE];
     for (LimitValue *limit = first; limit != nullptr; limit = limit->next) {
-        snprintf(line, sizeof line, format, (int)limit->maximum);
+        if (withMaximum)
+            snprintf(line, sizeof line, "%s %d ", name, (int)limit->maximum);
+        else
+            snprintf(line, sizeof line, "%s ", name);
         appendWhere(line, line + sizeof line, limit);
         logMessage(user, line, 1);
     }
@@ -848,10 +852,10 @@ void showParameters(MyState *state, ServerUserRec *user, int toServer)
     LimitValue **l = state->limits;
     reportAnnouncements(state, user);
     showTypeLimits(user, "avatarchange", l[L_AVATARCHANGE], 1);
-    reportWhere(user, "avatarzone %d ", l[L_AVATARZONE]);
+    reportWhere(user, "avatarzone", 1, l[L_AVATARZONE]);
     showTypeLimits(user, "chat", l[L_CHAT], 1);
     reportChatGoto(state, user);
-    reportWhere(user, "clearlooseprops %d ", l[L_CLEARLOOSEPROPS]);
+    reportWhere(user, "clearlooseprops", 1, l[L_CLEARLOOSEPROPS]);
     reportDupIP(state, user);
     showTypeLimits(user, "facechange", l[L_FACECHANGE], 1);
     reportLine(user, "gpagelength %d", state->gpageLengthLimit);
@@ -859,12 +863,12 @@ void showParameters(MyState *state, ServerUserRec *user, int toServer)
         reportText(user, "gpageresponse ", state->gpageResponse,
                    "***ERROR*** gpageresponse string too long");
     reportYesNo(user, "guestwiz", state->guestWiz);
-    reportWhere(user, "godonly ", l[L_GODONLY]);
+    reportWhere(user, "godonly", 0, l[L_GODONLY]);
     showTypeLimits(user, "gpage", l[L_GPAGE], 1);
     reportYesNo(user, "hideoperators", state->hideops);
     showTypeLimits(user, "idle", l[L_IDLE], 1);
     reportYesNo(user, "memberrwho", state->memberRWho);
-    reportWhere(user, "mimick %d ", l[L_MIMICK]);
+    reportWhere(user, "mimick", 1, l[L_MIMICK]);
     showTypeLimits(user, "move", l[L_MOVE], 1);
     reportText(user, "mroombg ", state->mRoomBG != nullptr ? state->mRoomBG : "off",
                "***ERROR*** mroombg string too long");
@@ -890,9 +894,9 @@ void showParameters(MyState *state, ServerUserRec *user, int toServer)
     reportOffOrNumber(user, "rtakedelay", state->rTakeDelay);
     reportSetRanks(state, user);
     showTypeLimits(user, "slide", l[L_SLIDE], 1);
-    reportWhere(user, "spoof ", l[L_SPOOF]);
+    reportWhere(user, "spoof", 0, l[L_SPOOF]);
     showTypeLimits(user, "spotstatechange", l[L_SPOTSTATECHANGE], 1);
-    reportWhere(user, "take ", l[L_TAKE]);
+    reportWhere(user, "take", 0, l[L_TAKE]);
     reportYesNo(user, "wizinmemberrooms", state->wizInMemberRooms);
-    reportWhere(user, "zone %d ", l[L_ZONE]);
+    reportWhere(user, "zone", 1, l[L_ZONE]);
 }

@@ -413,20 +413,16 @@ static int mimicked(ServerState *serverState, MyState *state, const char *line, 
 }
 
 /* The page and chat rates share the one chat history. */
-static int chatRate(ServerState *serverState, MyState *state, const char *line, UserDat *ud,
-                    int repeated)
+static int chatRate(ServerState *serverState, MyState *state, UserDat *ud, int page, int repeated)
 {
-    ServerUserRec *user = serverState->currentUser;
-    if (isPageCommand(line, serverState, state)) {
-        int slot = repeated ? L_REPPAGE : L_PAGE;
-        int over = countAgainst(serverState, state, ud, slot, &ud->chat, 1,
+    if (page) {
+        int over = countAgainst(serverState, state, ud, repeated ? L_REPPAGE : L_PAGE, &ud->chat, 1,
                                 repeated ? "Repeated pages" : "Page messages");
         if (!over)
-            noteAcceptedPage(state, user);
+            noteAcceptedPage(state, serverState->currentUser);
         return over;
     }
-    int slot = repeated ? L_REPCHAT : L_CHAT;
-    return countAgainst(serverState, state, ud, slot, &ud->chat, 1,
+    return countAgainst(serverState, state, ud, repeated ? L_REPCHAT : L_CHAT, &ud->chat, 1,
                         repeated ? "Repeated chat messages" : "Chat messages");
 }
 
@@ -458,9 +454,10 @@ int badchat(const char *line, ServerState *serverState, MyState *state, UserID t
             return 0;
     }
     int repeated = strcmp(line, ud->lastChat) == 0;
-    if (isPageCommand(line, serverState, state) && pageIsNotAcceptable(serverState, state, line))
+    int page = isPageCommand(line, serverState, state);
+    if (page && pageIsNotAcceptable(serverState, state, line))
         return 1;
-    int result = chatRate(serverState, state, line, ud, repeated);
+    int result = chatRate(serverState, state, ud, page, repeated);
     replaceText(&ud->lastChat, line);
     return result;
 }
@@ -587,11 +584,12 @@ static ClientMsg *drawing(ServerState *serverState, MyState *state, ClientMsg *m
     ServerUserRec *user = serverState->currentUser;
     if (user == nullptr || message->length < sizeof(DrawRecord))
         return nullptr;
+    /* Without a UserDat nothing is counted, and the drawing is dropped. */
     UserDat *ud = getUserDat(state, user);
-    if (!isOperator(user) && countAgainst(serverState, state, ud, L_DRAW,
-                                          ud != nullptr ? &ud->draw : nullptr, 1, "Paintings"))
-        return nullptr;
     if (ud == nullptr)
+        return nullptr;
+    if (!isOperator(user) &&
+        countAgainst(serverState, state, ud, L_DRAW, &ud->draw, 1, "Paintings"))
         return nullptr;
 
     int command = message->msg[4];
@@ -896,8 +894,8 @@ static ClientMsg *nameChange(ServerState *serverState, MyState *state, ClientMsg
         UserMessage(user, "Sorry that name is illegal");
         return refuseAndReset(serverState, state);
     }
-    if (countAgainst(serverState, state, ud, L_NAMECHANGE,
-                     ud != nullptr ? &ud->nameChange : nullptr, 1, "Name changes"))
+    if (ud != nullptr &&
+        countAgainst(serverState, state, ud, L_NAMECHANGE, &ud->nameChange, 1, "Name changes"))
         return refuseAndReset(serverState, state);
     return message;
 }
