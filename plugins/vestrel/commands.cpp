@@ -4,144 +4,143 @@
 
 #include "vestrel.h"
 
-static int do_vestrel(ServerState *serverState, MyState *state, ServerUserRec *user,
-                      ServerRoomRec *userRoom, ServerUserRec *targetUser, char *cmd, char *cp);
+static int do_vestrel(CMD_PARAMS);
 
 /* One row per command, in lookup and help order. */
 CmdTable cmdTable[NBR_COMMANDS] = {
     {"chat", 0, "`chat <message>", "Generate chat for a user.",
-     CF_NEEDARGS | CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NEEDARGS | CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, do_chat},
     {"clean", 0, "`clean", "Removes all loose props and paint in the current room.",
-     CF_NOARGS | CF_CLASS(CL_MANAGING), 2, 4, nullptr},
+     CF_NOARGS | CF_CLASS(CL_MANAGING), 2, 4, do_clean},
     {"dress", 0, "`dress <user>", "Dresses <user> in the props you are currently wearing.",
-     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, do_dress},
     {"er", 0, "`er", "Goto the room from which the last operator page was sent.",
-     CF_NOARGS | CF_HOSTCMD | CF_CLASS(CL_NONE), 2, 4, nullptr},
+     CF_NOARGS | CF_HOSTCMD | CF_CLASS(CL_NONE), 2, 4, do_er},
     {"find", 0, "`find <user>", "Display in which room <user> currently is.",
-     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, nullptr},
+     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, do_find},
     {"gmsg", 0, "`gmsg <message>", "Sends <message> to everyone on the server.",
-     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 4, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 4, do_gmsg},
     {"goto", 0, "`goto <user>", "Go to the room where <user> currently is.",
-     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, nullptr},
+     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, do_goto},
     {"gotoroom", 0, "`gotoroom <roomID>", "Goto the room whose ID number is <roomID>.",
-     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, do_gotoroom},
     {"gpage", 0, "`gpage <message>", "Page the owners with <message>.",
-     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, do_gpage},
     {"killx", 0, "`killx <comment>", "Kill a user and comment on it.",
-     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, do_killx},
     {"listgag", 0, "`listgag <user>", "Prevent user from listing users or available rooms.",
-     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, do_listgag},
     {"move", 0, "`move <x> <y>", "Move the user (x,y) pixels.", CF_NEEDARGS | CF_CLASS(CL_MANAGING),
-     2, 2, nullptr},
+     2, 2, do_move},
     {"myroom", 0, "`myroom", "Go to the room that you own.",
-     CF_NOARGS | CF_ROOMOWNER | CF_CLASS(CL_USER), 1, 4, nullptr},
+     CF_NOARGS | CF_ROOMOWNER | CF_CLASS(CL_USER), 1, 4, do_myroom},
     {"naked", 0, "`naked <user>", "Remove all props being worn.", CF_NAMETARGET | CF_CLASS(CL_USER),
-     0, 2, nullptr},
+     0, 2, do_naked},
     {"namegag", 0, "`namegag [<newname>]",
      "Stop a user from changing names and force use of <newname>",
-     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, do_namegag},
     {"name", 0, "`name [<newname>]", "Changes username to <newname>",
-     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_WHISPERONLY | CF_CLASS(CL_MANAGING), 2, 2, do_name},
     {"newroom", 2, "`newroom [<name>]", "Create a new room (one allowed per user).",
-     CF_HOSTCMD | CF_CLASS(CL_NONE), 1, 4, nullptr},
+     CF_HOSTCMD | CF_CLASS(CL_NONE), 1, 4, do_newroom},
     {"nolooseprops", 0, "`nolooseprops [on|off]",
      "Control if loose props can be dropped in the current room",
-     CF_ONOFF | CF_CLASS(CL_PERMISSIONS), 2, 4, nullptr},
+     CF_ONOFF | CF_CLASS(CL_PERMISSIONS), 2, 4, do_nolooseprops},
     {"pagegag", 0, "`pagegag <user>", "Prevent user from sending pages.",
-     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, do_pagegag},
     {"pdel", 0, "`pdel", "Clear loose props in a room", CF_NOARGS | CF_CLASS(CL_MANAGING), 2, 4,
-     nullptr},
+     do_pdel},
     {"pinx", 0, "`pinx <user>", "Pin <user> in an alternate location.",
-     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_MANAGING), 2, 2, do_pinx},
     {"vestrel", 0, "`vestrel reload", "Reload the vestrel control file from disk.",
      CF_NEEDARGS | CF_CLASS(CL_ADMINISTRATION), 2, 4, do_vestrel},
     {"propfreeze", 0, "`propfreeze", "Freeze or unfreeze loose props in the current room.",
-     CF_ONOFF | CF_CLASS(CL_PERMISSIONS), 2, 4, nullptr},
+     CF_ONOFF | CF_CLASS(CL_PERMISSIONS), 2, 4, do_propfreeze},
     {"rannounce", 0, "`rannounce <message>",
      "Send <message> to everyone in the current (member created) room.",
-     CF_NEEDARGS | CF_MROOM | CF_CLASS(CL_MANAGING), 2, 4, nullptr},
+     CF_NEEDARGS | CF_MROOM | CF_CLASS(CL_MANAGING), 2, 4, do_rannounce},
     {"rbanlist", 0, "`rbanlist",
      "List the users who have been disciplined  in the current (member created) room.",
-     CF_NOARGS | CF_MROOM | CF_CLASS(CL_RMANAGING), 2, 4, nullptr},
+     CF_NOARGS | CF_MROOM | CF_CLASS(CL_RMANAGING), 2, 4, do_rbanlist},
     {"reset", 0, "`reset", "Reset the user's client state to match the server.",
-     CF_NOARGS | CF_CLASS(CL_USER), 0, 4, nullptr},
+     CF_NOARGS | CF_CLASS(CL_USER), 0, 4, do_reset},
     {"rdelete", 0, "`rdelete", "Delete this (member created) room.", CF_HOSTCMD | CF_CLASS(CL_NONE),
-     1, 4, nullptr},
+     1, 4, do_rdelete},
     {"respond", 2, "`respond <message>",
      "Reply to the last sender of a private message with <message>.",
-     CF_NEEDARGS | CF_HOSTCMD | CF_CLASS(CL_NONE), 0, 4, nullptr},
+     CF_NEEDARGS | CF_HOSTCMD | CF_CLASS(CL_NONE), 0, 4, do_respond},
     {"rgag", 0, "`rgag <user>", "Gag <user> in the current (member created) room.",
-     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 2, nullptr},
+     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 2, do_rgag},
     {"rkick", 2, "`rkick <user>", "Kick <user> out of the (member created) room.",
-     CF_MROOM | CF_NAMETARGET | CF_HOSTCMD | CF_NOTSELF | CF_CLASS(CL_NONE), 2, 2, nullptr},
+     CF_MROOM | CF_NAMETARGET | CF_HOSTCMD | CF_NOTSELF | CF_CLASS(CL_NONE), 2, 2, do_rkick},
     {"rlimit", 0, "`rlimit [on|off]", "Use alternate activity limits in the (member created) room.",
-     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, do_rlimit},
     {"rlockdown", 0, "`rlockdown",
      "Set rscripts off, rpaint off, rnolooseprops on, and rlimit on in the current (member "
      "created) room.",
-     CF_NOARGS | CF_MROOM | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+     CF_NOARGS | CF_MROOM | CF_CLASS(CL_RPERMISSIONS), 2, 4, do_rlockdown},
     {"rmsg", 0, "`rmsg <message>", "Send <message> to everyone in the room",
-     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 4, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 4, do_rmsg},
     {"rnodupavatars", 0, "`rnodupavatars [on|off]",
      "Limit duplicate avatars in the current (member created) room.",
-     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, do_rnodupavatars},
     {"rnolooseprops", 0, "`rnolooseprops [on|off]",
      "Control whether loose props are permitted in the current (member created) room",
-     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, do_rnolooseprops},
     {"roompage", 0, "`roompage <message>",
      "Summon help from the operators in the current room with <message>.",
-     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, do_roompage},
     {"roomprefs", 0, "`roomprefs", "Show information about the current room.",
-     CF_NOARGS | CF_CLASS(CL_PERMISSIONS), 2, 4, nullptr},
+     CF_NOARGS | CF_CLASS(CL_PERMISSIONS), 2, 4, do_roomprefs},
     {"roperatorsonly", 0, "`roperatorsonly [on|off]",
      "Control whether members are permitted in the current (member created) room",
-     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, do_roperatorsonly},
     {"rowner", 0, "`rowner <user>",
      "Transfer ownership of the current (member created) room to <user>.",
-     CF_MROOM | CF_ANYRANK | CF_NAMETARGET | CF_HOSTCMD | CF_CLASS(CL_NONE), 1, 1, nullptr},
+     CF_MROOM | CF_ANYRANK | CF_NAMETARGET | CF_HOSTCMD | CF_CLASS(CL_NONE), 1, 1, do_rowner},
     {"rpage", 0, "`rpage <message>",
      "Send <message> to the owner of the current (member created) room.",
-     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 4, do_rpage},
     {"rpin", 0, "`rpin <user>", "Pin <user> when in the current (member created) room.",
-     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 4, nullptr},
+     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 4, do_rpin},
     {"rpropfreeze", 0, "`rpropfreeze [on|off]",
      "Control whether loose props are frozed in the current (member created) room.",
-     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, nullptr},
+     CF_MROOM | CF_ONOFF | CF_CLASS(CL_RPERMISSIONS), 2, 4, do_rpropfreeze},
     {"rpropgag", 0, "`rpropgag <user>", "Propgag <user> when in the current (member created) room.",
-     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 4, nullptr},
+     CF_MROOM | CF_NAMETARGET | CF_NOTSELF | CF_CLASS(CL_RMANAGING), 2, 4, do_rpropgag},
     {"rtake", 0, "`rtake",
      "Take ownership of the current (member created) room after the owner has been disconnected.",
-     CF_NOARGS | CF_CLASS(CL_USER), 1, 4, nullptr},
+     CF_NOARGS | CF_CLASS(CL_USER), 1, 4, do_rtake},
     {"rungag", 0, "`rungag <user>", "Ungag <user> when in the current (member created) room.",
-     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, nullptr},
+     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, do_rungag},
     {"runkick", 4, "`runkick <user>", "Rescind kicking <user> out of the (member created) room.",
-     CF_MROOM | CF_NAMETARGET | CF_HOSTCMD | CF_CLASS(CL_NONE), 2, 2, nullptr},
+     CF_MROOM | CF_NAMETARGET | CF_HOSTCMD | CF_CLASS(CL_NONE), 2, 2, do_runkick},
     {"runpin", 0, "`runpin <user>", "Unpin <user> when in the current (member created) room.",
-     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, nullptr},
+     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, do_runpin},
     {"runpropgag", 0, "`runpropgag <user>",
      "Unpropgag <user> when in the current (member created) room.",
-     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, nullptr},
+     CF_MROOM | CF_NAMETARGET | CF_CLASS(CL_RMANAGING), 2, 2, do_runpropgag},
     {"rwho", 0, "`rwho", "Enquire about the room's owner.", CF_NOARGS | CF_CLASS(CL_USER), 0, 4,
-     nullptr},
+     do_rwho},
     {"setcolor", 0, "`setcolor <colornbr>",
      "Changes your face color to <colornbr>.  (0-15 are valid colors.)",
-     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, do_setcolor},
     {"setface", 0, "`setface <facenbr>", "Changes your face to <facenbr>. (0-15 are valid faces.)",
-     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_USER), 0, 2, do_setface},
     {"setpos", 0, "`setpos <x> <y>", "Move to the (x,y) position in the room.",
-     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NEEDARGS | CF_CLASS(CL_MANAGING), 2, 2, do_setpos},
     {"signoff", 0, "`signoff", "Leave this Corvex server.", CF_NAMETARGET | CF_CLASS(CL_MANAGING),
-     0, 2, nullptr},
+     0, 2, do_signoff},
     {"take", 0, "`take <user>", "Take a user's avatar in a room where taking is permitted.",
-     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, nullptr},
+     CF_ANYRANK | CF_NAMETARGET | CF_CLASS(CL_USER), 0, 0, do_take},
     {"unlistgag", 0, "`unlistgag <user>", "Allow user to list users or available rooms.",
-     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, do_unlistgag},
     {"unnamegag", 0, "`unnamegag <user>", "Allow a user to change names.",
-     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, do_unnamegag},
     {"unpagegag", 0, "`unpagegag <user>", "Permit user to send pages.",
-     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, do_unpagegag},
     {"userprefs", 0, "`userprefs", "Reports user's current stats.",
-     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, nullptr},
+     CF_NAMETARGET | CF_CLASS(CL_MANAGING), 2, 2, do_userprefs},
 };
 
 /* ---- Words --------------------------------------------------------------- */
@@ -415,9 +414,14 @@ static int chatGoto(char *line, ServerState *serverState, MyState *state, UserID
 
 /* ---- Command dispatch ----------------------------------------------------- */
 
-static int usage(ServerUserRec *user, const CmdTable *row, int rank)
+static const char *whisperHint(ServerUserRec *user, const CmdTable *row)
 {
-    UserMessage(user, "Usage: %s%s", row->shortHelp, rank >= row->targetRank ? kCanWhisper : "");
+    return UserRank(user) >= row->targetRank ? kCanWhisper : "";
+}
+
+int commandUsage(ServerUserRec *user, const CmdTable *row)
+{
+    UserMessage(user, "Usage: %s%s", row->shortHelp, whisperHint(user, row));
     return 1;
 }
 
@@ -484,17 +488,16 @@ static int chooseTarget(ServerState *serverState, MyState *state, ServerUserRec 
 static int argumentRefused(ServerUserRec *user, const CmdTable *row, const char *cp,
                            ServerUserRec *targetUser)
 {
-    int rank = UserRank(user);
     if ((row->flags & CF_ONOFF) && cp != nullptr) {
         if (strcmp(cp, "on") != 0 && strcmp(cp, "off") != 0)
-            UserMessage(user, "%s%s", row->shortHelp, rank >= row->targetRank ? kCanWhisper : "");
+            UserMessage(user, "%s%s", row->shortHelp, whisperHint(user, row));
     } else if ((row->flags & CF_NEEDARGS) && cp == nullptr) {
-        return usage(user, row, rank);
+        return commandUsage(user, row);
     }
     if ((row->flags & CF_NOARGS) && cp != nullptr)
-        return usage(user, row, rank);
+        return commandUsage(user, row);
     if ((row->flags & CF_NOTSELF) && targetUser == user)
-        return usage(user, row, rank);
+        return commandUsage(user, row);
     return 0;
 }
 
@@ -546,13 +549,8 @@ static void giveHelp(ServerUserRec *user)
     UserPrivateMessage(user, "; `vestrel reload - reload parameter file");
 }
 
-static int do_vestrel(ServerState *serverState, MyState *state, ServerUserRec *user,
-                      ServerRoomRec *userRoom, ServerUserRec *targetUser, char *cmd, char *cp)
+static int do_vestrel(CMD_PARAMS)
 {
-    (void)serverState;
-    (void)userRoom;
-    (void)targetUser;
-    (void)cmd;
     if (cp != nullptr && wordCmp(cp, "reload") == 0)
         loadParameterFile(state, user);
     else

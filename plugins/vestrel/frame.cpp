@@ -135,6 +135,27 @@ void getUserIP(char *ipstr, const ServerUserRec *user)
     snprintf(ipstr, IP_TEXT_SIZE, "%d.%d.%d.%d", octet[0], octet[1], octet[2], octet[3]);
 }
 
+/* The room's name from its variable buffer: at most 31 characters, and a
+ * longer one is shown as "room name too long". */
+void getRoomName(char *cstring, ServerRoomRec *room)
+{
+    cstring[0] = '\0';
+    const unsigned char *p =
+        room != nullptr ? (const unsigned char *)getInVarBuf(room, room->room.roomNameOfst, 1, 1)
+                        : nullptr;
+    if (p == nullptr)
+        return;
+    size_t n = p[0];
+    if (n > ROOM_NAME_SIZE - 1) {
+        snprintf(cstring, ROOM_NAME_SIZE, "%s", "room name too long");
+        return;
+    }
+    if (getInVarBuf(room, room->room.roomNameOfst, 1, n + 1) == nullptr)
+        return;
+    memcpy(cstring, p + 1, n);
+    cstring[n] = '\0';
+}
+
 /* Appends src to the NUL-terminated text in buf, never past size bytes. */
 static void appendText(char *buf, size_t size, const char *src)
 {

@@ -1,6 +1,15 @@
-/* Member rooms: ownership and the room entry check. */
+/* Member rooms: ownership, the room entry check, taking over and handing
+ * over rooms, and the owner's switches. The host creates, deletes and
+ * transfers member rooms itself; these handlers check and prepare, and
+ * return 0 where the host's own command is to run. */
+#include <string.h>
+
 #include "vestrel.h"
 
+/* ---- Ownership ------------------------------------------------------------ */
+
+/* A lastOwnedRoom may point at a room that has passed to somebody else, so
+ * every test compares the room's memberOwner with the user's counter too. */
 int isRoomOwner(ServerState *serverState, MyState *state, ServerUserRec *user, ServerRoomRec *room)
 {
     (void)serverState;
@@ -8,6 +17,39 @@ int isRoomOwner(ServerState *serverState, MyState *state, ServerUserRec *user, S
     return room != nullptr && room->memberOwner != 0 && user->lastOwnedRoom == room &&
            room->memberOwner == user->counter && UserRank(user) >= 1;
 }
+
+/* A room with memberOwner 0 is nobody's, whatever a counter of 0 says. */
+int ownsMemberRoom(const ServerUserRec *user)
+{
+    const ServerRoomRec *room = user->lastOwnedRoom;
+    return room != nullptr && room->memberOwner != 0 && room->memberOwner == user->counter;
+}
+
+int ownsRoomForSanctions(const ServerUserRec *user, const ServerRoomRec *room)
+{
+    return room != nullptr && user->lastOwnedRoom == room && room->memberOwner == user->counter;
+}
+
+/* The owner of a member room, when he is on the server. */
+ServerUserRec *findRoomOwner(ServerState *serverState, const ServerRoomRec *room)
+{
+    for (ServerUserRec *u = serverState->userList; u != nullptr; u = u->nextUser) {
+        if (u->counter == room->memberOwner)
+            return u;
+    }
+    return nullptr;
+}
+
+/* The owner has been away longer than rtakedelay; with rtakedelay off any
+ * absence is long enough. */
+int ownerAwayTooLong(MyState *state, ServerRoomRec *room)
+{
+    RoomDat *rd = getRoomDat(state, room);
+    time_t logoff = rd != nullptr ? rd->ownerLogoffTime : 0;
+    return difftime(time(nullptr), logoff) > (double)state->rTakeDelay;
+}
+
+/* ---- Room entry ---------------------------------------------------------------- */
 
 int roomEntryPermitted(ServerState *serverState, MyState *state, RoomID dest, ServerUserRec *user)
 {
@@ -17,5 +59,256 @@ int roomEntryPermitted(ServerState *serverState, MyState *state, RoomID dest, Se
         UserMessage(user, "Sorry, only owners are permitted in that room");
         return 0;
     }
+    ServerRoomRec *room = GetRoom(dest);
+    if (room == nullptr)
+        return 1;
+    if (getUserSanctions(state, user, room, getUserDat(state, user)) & RS_KICK) {
+        UserMessage(user, "Sorry - you've been kicked from that room");
+        return 0;
+    }
+    return 1;
+}
+
+/* ---- Creating, deleting and handing over ----------------------------------------------- */
+
+#define INJECTED_LINE_SIZE 64 /* "`rpicture " and a picture name */
+
+int do_newroom(CMD_PARAMS)
+{
+    if (ownsMemberRoom(user))
+        return 0; /* the host answers a second room itself */
+    if (user->flags & UF_Pinned) {
+        UserMessage(user, "You can't make a room while pinned");
+        return 1;
+    }
+    UserDat *ud = getUserDat(state, user);
+    LimitValue *entry = getRoomLimit(serverState, state, state->limits[L_NEWROOM]);
+    if (ud != nullptr && entry != nullptr &&
+        checkLimit(serverState, state, &ud->newRoom, entry, ud, L_NEWROOM, 1,
+                   "Repeated room creation"))
+        return 1;
+    if (state->mRoomBG != nullptr) {
+        char line[INJECTED_LINE_SIZE];
+        snprintf(line, sizeof line, "`rpicture %s", state->mRoomBG);
+        generateChat(serverState, state, user, line, 0);
+    }
+    return 0;
+}
+
+/* Everyone in the room leaves it with the room's sanctions cleared; the
+ * host then deletes the room. */
+int do_rdelete(CMD_PARAMS)
+{
+    if (cp != nullptr || !isRoomOwner(serverState, state, user, userRoom))
+        return 0;
+    for (int i = 0; i < serverState->maxPeoplePerRoom; i++) {
+        UserID id = userRoom->occupants[i];
+        ServerUserRec *occupant = id != 0 ? GetServerUser(id) : nullptr;
+        if (occupant != nullptr)
+            clearDataForRoomChange(serverState, state, occupant);
+    }
+    return 0;
+}
+
+int do_rtake(CMD_PARAMS)
+{
+    int operatorRank = UserRank(user) >= 2; /* operators take any room at any time */
+    if (state->rTakeDelay < 0 && !operatorRank)
+        return 0;
+    if (userRoom == nullptr) {
+        UserMessage(user, "Room is not available");
+        return 1;
+    }
+    if (userRoom->memberOwner == 0) {
+        UserMessage(user, "Sorry - this is a public room");
+        return 1;
+    }
+    if (!operatorRank && GetServerUserByCounter(userRoom->memberOwner) != nullptr) {
+        UserMessage(user, "You may send a message to the room owner with `rpage");
+        return 1;
+    }
+    if (!operatorRank && !ownerAwayTooLong(state, userRoom)) {
+        UserMessage(user, "Waiting for owner to return");
+        return 1;
+    }
+
+    user->lastOwnedRoom = userRoom;
+    userRoom->memberOwner = user->counter;
+
+    char name[USER_NAME_SIZE];
+    char roomName[ROOM_NAME_SIZE];
+    getCUserName(name, user);
+    getRoomName(roomName, userRoom);
+    UserMessage(user, "You now own the room");
+    RoomMessage(userRoom, "Ownership transferred to %s", name);
+    FormattedLogMessage(user, "rtake", "{%d} {%s} {%s}", (int)userRoom->room.roomID, roomName,
+                        name);
+    return 1;
+}
+
+/* The host transfers the room; a second later TA_ROWNER drops the old
+ * owner's pointer to it. */
+int do_rowner(CMD_PARAMS)
+{
+    if (ownsMemberRoom(targetUser)) {
+        UserMessage(user, "That user already owns a member room");
+        return 1;
+    }
+    if (state->rownerInRoom == 1 && ownsMemberRoom(user) &&
+        targetUser->user.roomID != user->lastOwnedRoom->room.roomID) {
+        UserMessage(user, "The new owner must be in the member room");
+        return 1;
+    }
+    scheduleAction(state, user->user.userID, TA_ROWNER, 1);
+    return 0;
+}
+
+/* ---- Information and movement ----------------------------------------------------------- */
+
+int do_rwho(CMD_PARAMS)
+{
+    if (userRoom == nullptr) {
+        UserMessage(user, "Room information is not available");
+        return 1;
+    }
+    if (userRoom->memberOwner == 0) {
+        UserMessage(user, "Sorry - this is a public room");
+        return 1;
+    }
+    ServerUserRec *owner = findRoomOwner(serverState, userRoom);
+    if (owner != nullptr) {
+        if (UserRank(user) < 2 && state->memberRWho == 0) {
+            UserMessage(user, "This room has an owner, user `rpage to send a message to the owner");
+        } else {
+            char name[USER_NAME_SIZE];
+            getCUserName(name, owner);
+            UserMessage(user, "This room is owned by %s", name);
+        }
+    } else if (ownerAwayTooLong(state, userRoom)) {
+        UserMessage(user, "Room is unowned, use `rtake to become the owner");
+    } else {
+        UserMessage(user, "Room owner is not available");
+    }
+    return 1;
+}
+
+/* The usual entry rules apply when the host processes the move. */
+int do_myroom(CMD_PARAMS)
+{
+    if (userRoom == nullptr)
+        return 1;
+    if (user->lastOwnedRoom == nullptr) {
+        UserMessage(user, "You don't own a member room");
+        return 1;
+    }
+    generateGotoRoom(serverState, state, user, user->lastOwnedRoom->room.roomID);
+    return 1;
+}
+
+int do_rannounce(CMD_PARAMS)
+{
+    RoomMessage(userRoom, "%s", cp);
+    return 1;
+}
+
+/* Each line is processed as if the owner typed it: the first two reach the
+ * host's own commands, the last two the switches below. */
+int do_rlockdown(CMD_PARAMS)
+{
+    static const char *const lines[] = {"`rscripts off", "`rpaint off", "`rlimit on",
+                                        "`rnolooseprops on"};
+    for (const char *line : lines)
+        generateChat(serverState, state, user, line, 0);
+    return 1;
+}
+
+/* ---- The owner's switches ---------------------------------------------------------------- */
+
+struct OwnerSwitch {
+    const char *announceOn;  /* to the room, %s the speaker */
+    const char *announceOff; /* to the room, %s the speaker */
+    const char *stateSet;
+    const char *stateClear;
+    int otherWordsMeanOff;
+};
+
+static const OwnerSwitch kRPropFreeze = {"%s has frozen loose props", "%s has unfroze loose props",
+                                         "Props are frozen in this room",
+                                         "Props are not frozen in this room", 0};
+static const OwnerSwitch kRNoDupAvatars = {"%s is not allowing duplicate avatars",
+                                           "%s is allowing duplicate avatars",
+                                           "Duplicate Avatars are not allowed in this room",
+                                           "Duplicate Avatars are allowed in this room", 1};
+static const OwnerSwitch kRNoLooseProps = {
+    "%s is not allowing loose props", "%s is allowing loose props",
+    "Loose Props are not allowed in this room", "Loose Props are allowed in this room", 0};
+static const OwnerSwitch kROperatorsOnly = {"%s is not allowing members", "%s is allowing members",
+                                            "Members are not allowed in this room",
+                                            "Members are allowed in this room", 0};
+
+static void ownerSwitch(const OwnerSwitch *sw, ServerUserRec *user, ServerRoomRec *room,
+                        const char *cp, int *flags, int bit)
+{
+    if (cp == nullptr) {
+        UserMessage(user, "%s", (*flags & bit) ? sw->stateSet : sw->stateClear);
+        return;
+    }
+    int on = wordCmp(cp, "on") == 0;
+    int off = wordCmp(cp, "off") == 0 || (sw->otherWordsMeanOff && !on);
+    if (!on && !off)
+        return; /* the dispatcher has shown the syntax */
+    *flags = on ? (*flags | bit) : (*flags & ~bit);
+    char name[USER_NAME_SIZE];
+    getCUserName(name, user);
+    RoomMessage(room, on ? sw->announceOn : sw->announceOff, name);
+}
+
+static int roomDatSwitch(const OwnerSwitch *sw, MyState *state, ServerUserRec *user,
+                         ServerRoomRec *room, const char *cp, int bit)
+{
+    RoomDat *rd = getRoomDat(state, room);
+    if (rd != nullptr)
+        ownerSwitch(sw, user, room, cp, &rd->flags, bit);
+    return 1;
+}
+
+int do_rpropfreeze(CMD_PARAMS)
+{
+    return roomDatSwitch(&kRPropFreeze, state, user, userRoom, cp, RD_RPROPFREEZE);
+}
+
+int do_rnodupavatars(CMD_PARAMS)
+{
+    return roomDatSwitch(&kRNoDupAvatars, state, user, userRoom, cp, RD_RNODUPAVATARS);
+}
+
+int do_rnolooseprops(CMD_PARAMS)
+{
+    return roomDatSwitch(&kRNoLooseProps, state, user, userRoom, cp, RD_RNOLOOSEPROPS);
+}
+
+int do_roperatorsonly(CMD_PARAMS)
+{
+    int flags = (int)userRoom->room.roomFlags;
+    ownerSwitch(&kROperatorsOnly, user, userRoom, cp, &flags, RF_WizardsOnly);
+    userRoom->room.roomFlags = (uint32)flags;
+    return 1;
+}
+
+/* Alternate limits exist only where some limit line uses "altmember". */
+int do_rlimit(CMD_PARAMS)
+{
+    RoomDat *rd = getRoomDat(state, userRoom);
+    if (state->altMemberActive == 0) {
+        UserMessage(user, "rlimit not available on this server");
+        return 1;
+    }
+    if (rd == nullptr)
+        return 1;
+    if (cp != nullptr && wordCmp(cp, "on") == 0)
+        rd->flags |= RD_RLIMIT;
+    else if (cp != nullptr && wordCmp(cp, "off") == 0)
+        rd->flags &= ~RD_RLIMIT;
+    UserMessage(user, "`rlimit %s", (rd->flags & RD_RLIMIT) ? "on" : "off");
     return 1;
 }

@@ -1,11 +1,30 @@
 /* Timer events: actions the plug-in schedules through the host. Each
  * action finds its user again by id; a user who has gone is skipped. */
-#include <math.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "vestrel.h"
 
 #define ANNOUNCE_INTERVAL 86400 /* seconds: every day at the same time */
 #define IDLE_INTERVAL 60        /* seconds between idle scans */
+#define RETRY_INTERVAL 1        /* seconds before a waiting action looks again */
+#define NO_MATCH 5              /* more wildcards than a pattern can hold */
+
+static const char kTakeNotice[] =
+    "This is a Take Avatar Room.  To take someone else's avatar, whisper `take.  Only wear "
+    "avatars you are willing to share in this room.";
+static const AssetSpec kPinProp = {PIN_PROP_ID, 0};
+
+static void retry(MyState *state, TimerEvent *event)
+{
+    scheduleTimerEvent(state->myPluginID, event, RETRY_INTERVAL);
+}
+
+static LimitValue *entryForRoom(ServerState *serverState, MyState *state, int slot,
+                                const ServerRoomRec *room)
+{
+    return getRoomLimitForRoom(serverState, state, state->limits[slot], room->room.roomID);
+}
 
 /* The room an idle entry sends users to; 0 when its decay names no room
  * that a RoomID can hold (not a number, or far out of range). */
@@ -44,6 +63,212 @@ int CheckUserIdle(ServerState *serverState, MyState *state)
     return 1;
 }
 
+/* ---- Room entry and sanctions ---------------------------------------------- */
+
+/* The member-room sanctions of the user's current room: prop-gag, pin,
+ * gag. The UserDat bits go again at the next room change. */
+static void applySanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room)
+{
+    UserDat *ud = getUserDat(state, user);
+    if (ud == nullptr)
+        return;
+    int s = getUserSanctions(state, user, room, ud);
+    if (s & RS_PROPGAG) {
+        user->user.nbrProps = 0;
+        sendMsgUserProp(toUserRoom(user), user, 0, nullptr);
+        ud->flags |= UD_RPROPGAG;
+    }
+    if (s & RS_PIN) {
+        user->user.nbrProps = 1;
+        user->user.propSpec[0] = kPinProp;
+        sendMsgUserProp(toUserRoom(user), user, 1, &kPinProp);
+        Point pin;
+        pin.v = PIN_POS_V;
+        pin.h = PIN_POS_H;
+        user->user.roomPos = pin;
+        UpdateUserPosition(user, pin, 1);
+        ud->flags |= UD_RPIN;
+    }
+    if (s & RS_GAG)
+        ud->flags |= UD_RGAG;
+}
+
+/* An entry without RC_WARN leaves the avatar alone on entry; the strip
+ * happens once per visit, since lastWarning goes back to -1 at every room
+ * change. Operators are never stripped, as in avatar screening. */
+static void stripDuplicateAvatar(ServerState *serverState, MyState *state, ServerUserRec *user,
+                                 ServerRoomRec *room)
+{
+    if (user->user.nbrProps == 0 || isOperator(user))
+        return;
+    LimitValue *d = entryForRoom(serverState, state, L_NODUPAVATARS, room);
+    RoomDat *rd = getRoomDat(state, room);
+    int applies = d != nullptr || (rd != nullptr && (rd->flags & RD_RNODUPAVATARS) &&
+                                   room->memberOwner != user->counter && UserRank(user) <= 1);
+    if (!applies || (d != nullptr && !(d->roomsChecked & RC_WARN)))
+        return;
+    UserDat *ud = getUserDat(state, user);
+    if (ud == nullptr || ud->lastWarning == L_NODUPAVATARS)
+        return;
+    if (!isThereADuplicateAvatar(serverState, state, room, user, user->user.nbrProps,
+                                 user->user.propSpec))
+        return;
+    UserMessage(user, "You aren't permitted to wear the same avatar as someone else here");
+    user->user.nbrProps = 0;
+    sendMsgUserProp(toUserRoom(user), user, 0, nullptr);
+    ud->lastWarning = L_NODUPAVATARS;
+}
+
+static void roomEntry(ServerState *serverState, MyState *state, TimerEvent *event, int checks)
+{
+    ServerUserRec *user = GetServerUser(event->userID);
+    ServerRoomRec *room = getUserRoom(user);
+    if (user == nullptr) {
+        DisposePtr((Ptr)event);
+        return;
+    }
+    if (room == nullptr) {
+        retry(state, event);
+        return;
+    }
+    if (checks) {
+        if (entryForRoom(serverState, state, L_TAKE, room) != nullptr)
+            UserMessage(user, "%s", kTakeNotice);
+        if (entryForRoom(serverState, state, L_GODONLY, room) != nullptr && UserRank(user) <= 2)
+            ScheduleUserKill(user, K_LoggedOff, nullptr, 0);
+        stripDuplicateAvatar(serverState, state, user, room);
+    }
+    applySanctions(state, user, room);
+    DisposePtr((Ptr)event);
+}
+
+static void wizNotice(MyState *state, TimerEvent *event)
+{
+    ServerUserRec *user = GetServerUser(event->userID);
+    if (user == nullptr) {
+        DisposePtr((Ptr)event);
+        return;
+    }
+    if (getUserRoom(user) == nullptr) {
+        retry(state, event);
+        return;
+    }
+    UserMessage(user, "%s", theWizardsMayMsg);
+    DisposePtr((Ptr)event);
+}
+
+/* ---- Logon ------------------------------------------------------------------ */
+
+/* Wildcards of an address pattern that matches, or NO_MATCH. The pattern
+ * is four dot-separated octets, each a decimal number or '*'; the text is
+ * never read past its end, and a number that does not fit an octet matches
+ * nothing (strtol saturates, it never overflows). */
+static int patternWildcards(const char *pattern, const unsigned char octets[4])
+{
+    const char *p = pattern;
+    int wild = 0;
+    for (int i = 0; i < 4; i++) {
+        if (*p == '*') {
+            wild++;
+            p++;
+        } else {
+            char *end = nullptr;
+            long n = strtol(p, &end, 10);
+            if (n != (long)octets[i])
+                return NO_MATCH;
+            p = end;
+        }
+        if (*p != '\0')
+            p++; /* the dot */
+    }
+    return wild;
+}
+
+/* The most specific pattern wins, an earlier entry wins a tie, and an
+ * entry without text is the fallback only before any pattern matched. */
+static LimitValue *dupIPEntry(MyState *state, const ServerUserRec *user)
+{
+    const unsigned char *octets = (const unsigned char *)&user->netAddress.ipAddress;
+    LimitValue *best = nullptr;
+    int bestWild = NO_MATCH;
+    for (LimitValue *e = state->limits[L_DUPIP]; e != nullptr; e = e->next) {
+        if (e->string == nullptr || e->string[0] == '\0') {
+            if (bestWild == NO_MATCH) {
+                best = e;
+                bestWild = NO_MATCH - 1;
+            }
+            continue;
+        }
+        int w = patternWildcards(e->string, octets);
+        if (w < bestWild) {
+            best = e;
+            bestWild = w;
+        }
+    }
+    return best;
+}
+
+/* Connections per address: an operator on the address exempts everybody
+ * on it, and the one disconnected is the last of them in the host's list. */
+static void limitDuplicateAddress(ServerState *serverState, MyState *state, ServerUserRec *user)
+{
+    int count = 0;
+    int highestRank = 0;
+    ServerUserRec *last = nullptr;
+    for (ServerUserRec *u = serverState->userList; u != nullptr; u = u->nextUser) {
+        if (u->netAddress.ipAddress != user->netAddress.ipAddress)
+            continue;
+        count++;
+        int rank = UserRank(u);
+        highestRank = rank > highestRank ? rank : highestRank;
+        last = u;
+    }
+    uint32 others = (uint32)(count - 1);
+    if (count < 2 || highestRank >= 2)
+        return;
+    LimitValue *best = dupIPEntry(state, user);
+    if (best != nullptr && others > best->maximum)
+        ScheduleUserKill(last, K_Verbose, "Duplicate IP limit exceeded", 0);
+}
+
+static void logon(ServerState *serverState, MyState *state, TimerEvent *event)
+{
+    ServerUserRec *user = GetServerUser(event->userID);
+    if (user == nullptr) {
+        DisposePtr((Ptr)event);
+        return;
+    }
+    if (user->counter == 0 && user->crc == 0 && !(user->flags & UF_LogonComplete)) {
+        retry(state, event); /* the host has not got his logon data yet */
+        return;
+    }
+    limitDuplicateAddress(serverState, state, user);
+
+    /* A returning owner finds his room again. A counter of 0 is the
+     * memberOwner of every room that has no owner, so such a user is given
+     * no room. */
+    if (user->counter != 0) {
+        for (ServerRoomRec *room = serverState->roomList; room != nullptr; room = room->nextRoom) {
+            if (room->memberOwner == user->counter) {
+                user->lastOwnedRoom = room;
+                break;
+            }
+        }
+    }
+    DisposePtr((Ptr)event);
+}
+
+/* After the host has carried out rowner, the old owner's pointer to the
+ * room he gave away is dropped. */
+static void roomOwnerChanged(TimerEvent *event)
+{
+    ServerUserRec *user = GetServerUser(event->userID);
+    if (user != nullptr && user->lastOwnedRoom != nullptr &&
+        user->lastOwnedRoom->memberOwner != user->counter)
+        user->lastOwnedRoom = nullptr;
+    DisposePtr((Ptr)event);
+}
+
 /* A cancelled announcement (reload or shutdown) frees its own event. */
 static void announce(MyState *state, TimerEvent *event)
 {
@@ -77,6 +302,21 @@ void handleTimerEvent(ServerState *serverState, AnyType pluginDat, AnyType timer
     }
 
     switch (event->action) {
+    case TA_WIZNOTICE:
+        wizNotice(state, event);
+        return;
+    case TA_ROOMENTRY:
+        roomEntry(serverState, state, event, 1);
+        return;
+    case TA_SANCTIONS:
+        roomEntry(serverState, state, event, 0);
+        return;
+    case TA_LOGON:
+        logon(serverState, state, event);
+        return;
+    case TA_ROWNER:
+        roomOwnerChanged(event);
+        return;
     case TA_AUTOANNOUNCE:
         announce(state, event);
         return;

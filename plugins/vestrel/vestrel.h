@@ -266,6 +266,15 @@ enum {
 typedef int (*CmdHandler)(ServerState *serverState, MyState *state, ServerUserRec *user,
                           ServerRoomRec *userRoom, ServerUserRec *targetUser, char *cmd, char *cp);
 
+/* The parameters every command handler takes: the speaker, his room, the
+ * target, the text after the command character and the argument (null when
+ * there is none). Most handlers read only some of them. */
+#define CMD_PARAMS                                                                                 \
+    [[maybe_unused]] ServerState *serverState, [[maybe_unused]] MyState *state,                    \
+        [[maybe_unused]] ServerUserRec *user, [[maybe_unused]] ServerRoomRec *userRoom,            \
+        [[maybe_unused]] ServerUserRec *targetUser, [[maybe_unused]] char *cmd,                    \
+        [[maybe_unused]] char *cp
+
 struct CmdTable {
     const char *command;
     int minimum; /* shortest abbreviation; 0: the whole word */
@@ -286,11 +295,84 @@ int wordCmp(const char *word1, const char *word2);
 int wordMinCmp(const char *word, const char *command, int minimum);
 int strcmpci(const char *s1, const char *s2);
 CmdTable *findCommand(MyState *state, const char *cp);
+int commandUsage(ServerUserRec *user, const CmdTable *row);
+
+/* Handlers, by file. Each returns nonzero when the line is consumed; 0
+ * lets it go on, to the host's own command of the same word where there is
+ * one. */
+
+/* usercmds.cpp */
+int do_chat(CMD_PARAMS);
+int do_clean(CMD_PARAMS);
+int do_dress(CMD_PARAMS);
+int do_find(CMD_PARAMS);
+int do_gmsg(CMD_PARAMS);
+int do_goto(CMD_PARAMS);
+int do_gotoroom(CMD_PARAMS);
+int do_killx(CMD_PARAMS);
+int do_listgag(CMD_PARAMS);
+int do_move(CMD_PARAMS);
+int do_naked(CMD_PARAMS);
+int do_namegag(CMD_PARAMS);
+int do_name(CMD_PARAMS);
+int do_nolooseprops(CMD_PARAMS);
+int do_pagegag(CMD_PARAMS);
+int do_pdel(CMD_PARAMS);
+int do_pinx(CMD_PARAMS);
+int do_propfreeze(CMD_PARAMS);
+int do_reset(CMD_PARAMS);
+int do_rmsg(CMD_PARAMS);
+int do_roomprefs(CMD_PARAMS);
+int do_setcolor(CMD_PARAMS);
+int do_setface(CMD_PARAMS);
+int do_setpos(CMD_PARAMS);
+int do_signoff(CMD_PARAMS);
+int do_take(CMD_PARAMS);
+int do_unlistgag(CMD_PARAMS);
+int do_unnamegag(CMD_PARAMS);
+int do_unpagegag(CMD_PARAMS);
+int do_userprefs(CMD_PARAMS);
+int userIsHidden(ServerState *serverState, MyState *state, ServerUserRec *targetUser,
+                 ServerUserRec *user);
+
+/* pagecmds.cpp */
+int do_gpage(CMD_PARAMS);
+int do_roompage(CMD_PARAMS);
+int do_rpage(CMD_PARAMS);
+int do_respond(CMD_PARAMS);
+int do_er(CMD_PARAMS);
+
+/* mrooms.cpp */
+int do_newroom(CMD_PARAMS);
+int do_rdelete(CMD_PARAMS);
+int do_rtake(CMD_PARAMS);
+int do_rowner(CMD_PARAMS);
+int do_rwho(CMD_PARAMS);
+int do_myroom(CMD_PARAMS);
+int do_rannounce(CMD_PARAMS);
+int do_rlockdown(CMD_PARAMS);
+int do_rlimit(CMD_PARAMS);
+int do_rnodupavatars(CMD_PARAMS);
+int do_rnolooseprops(CMD_PARAMS);
+int do_roperatorsonly(CMD_PARAMS);
+int do_rpropfreeze(CMD_PARAMS);
+
+/* sanctions.cpp */
+int do_rkick(CMD_PARAMS);
+int do_runkick(CMD_PARAMS);
+int do_rgag(CMD_PARAMS);
+int do_rungag(CMD_PARAMS);
+int do_rpin(CMD_PARAMS);
+int do_runpin(CMD_PARAMS);
+int do_rpropgag(CMD_PARAMS);
+int do_runpropgag(CMD_PARAMS);
+int do_rbanlist(CMD_PARAMS);
 
 /* ---- Frame: shared routines (frame.cpp) ---------------------------------- */
 
 #define IP_TEXT_SIZE 16   /* "255.255.255.255" and NUL */
 #define USER_NAME_SIZE 32 /* 31 characters and NUL */
+#define ROOM_NAME_SIZE 32 /* 31 characters and NUL */
 #define ACTION_LOG_SIZE 240
 
 /* Texts owned by records: copies in host memory, or null. */
@@ -307,6 +389,7 @@ void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUser
 void logMessage(ServerUserRec *user, const char *message, int toServer);
 void getCUserName(char *cstring, const ServerUserRec *user);
 void getUserIP(char *ipstr, const ServerUserRec *user);
+void getRoomName(char *cstring, ServerRoomRec *room);
 void makeServerActionLog(ServerState *serverState, MyState *state, ServerUserRec *actor,
                          const char *action, ServerUserRec *target);
 void generateChat(ServerState *serverState, MyState *state, ServerUserRec *user, const char *text,
@@ -377,6 +460,31 @@ int isBadCommand(char *line, ServerState *serverState, MyState *state, UserID ta
 
 int roomEntryPermitted(ServerState *serverState, MyState *state, RoomID dest, ServerUserRec *user);
 int isRoomOwner(ServerState *serverState, MyState *state, ServerUserRec *user, ServerRoomRec *room);
+int ownsMemberRoom(const ServerUserRec *user);
+int ownsRoomForSanctions(const ServerUserRec *user, const ServerRoomRec *room);
+ServerUserRec *findRoomOwner(ServerState *serverState, const ServerRoomRec *room);
+int ownerAwayTooLong(MyState *state, ServerRoomRec *room);
+
+/* ---- Member room sanctions (sanctions.cpp) ----------------------------------- */
+
+/* Sanction bits of RoomBadActor.flags */
+#define RS_PIN 0x1
+#define RS_KICK 0x2
+#define RS_GAG 0x4
+#define RS_PROPGAG 0x8
+
+#define BANLIST_CAP_OFF 20 /* ban list length while mroomdiscipline is off */
+
+void rememberPerp(ServerState *serverState, MyState *state, ServerUserRec *user,
+                  ServerRoomRec *room, int sanction);
+void forgivePerp(ServerState *serverState, MyState *state, ServerUserRec *user, ServerRoomRec *room,
+                 int sanction);
+int getUserSanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room, UserDat *ud);
+
+/* The pin costume and the place a pinned user is held at. */
+#define PIN_PROP_ID 1280
+#define PIN_POS_V 362
+#define PIN_POS_H 490
 
 /* ---- Timers (timers.cpp) --------------------------------------------------- */
 

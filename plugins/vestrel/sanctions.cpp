@@ -1,0 +1,220 @@
+/* Member room sanctions: each room's ban list, which recognises a user
+ * again by address, client identity or machine identity, and the owner's
+ * discipline commands. The list hangs from the room's RoomDat, newest entry
+ * first, and is freed with the room. */
+#include <string.h>
+
+#include "vestrel.h"
+
+#define CLIENT_TYPE_ADDRESS_ONLY 5 /* a client recognised by its address alone */
+
+/* ---- The ban list ---------------------------------------------------------- */
+
+/* Identities are compared as the unsigned values the host holds. A guest
+ * is never matched by counter: every guest client may share one. */
+static int matchesUser(const RoomBadActor *entry, ServerUserRec *user, const UserDat *ud)
+{
+    int clientType = ud != nullptr ? ud->clientType : 0;
+    if ((uint32)entry->ipAddress == user->netAddress.ipAddress)
+        return 1;
+    if (clientType == CLIENT_TYPE_ADDRESS_ONLY)
+        return 0;
+    if (UserRank(user) != 0 && (uint32)entry->counter == user->counter)
+        return 1;
+    return (uint32)entry->puid == user->puidCtr;
+}
+
+static int banListCap(const MyState *state)
+{
+    return state->mroomdiscipline >= 1 ? state->mroomdiscipline : BANLIST_CAP_OFF;
+}
+
+int getUserSanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room, UserDat *ud)
+{
+    if (ownsRoomForSanctions(user, room))
+        return 0;
+    if (UserRank(user) >= 2)
+        return 0; /* wizards and gods are never sanctioned */
+    RoomDat *rd = getRoomDat(state, room);
+    if (rd == nullptr)
+        return 0;
+    for (RoomBadActor *entry = rd->badActorList; entry != nullptr; entry = entry->next) {
+        if (matchesUser(entry, user, ud))
+            return entry->flags;
+    }
+    return 0;
+}
+
+/* A known user gains the sanction in his entry, which keeps its place; a
+ * new one goes to the head of the list, dropping the oldest entry of a full
+ * list. */
+void rememberPerp(ServerState *serverState, MyState *state, ServerUserRec *user,
+                  ServerRoomRec *room, int sanction)
+{
+    (void)serverState;
+    RoomDat *rd = getRoomDat(state, room);
+    if (rd == nullptr)
+        return;
+    UserDat *ud = getUserDat(state, user);
+
+    int count = 0;
+    RoomBadActor **last = nullptr;
+    for (RoomBadActor **link = &rd->badActorList; *link != nullptr; link = &(*link)->next) {
+        if (matchesUser(*link, user, ud)) {
+            (*link)->flags |= sanction;
+            return;
+        }
+        count++;
+        last = link;
+    }
+    if (last != nullptr && count >= banListCap(state)) {
+        RoomBadActor *oldest = *last;
+        *last = nullptr;
+        DisposePtr((Ptr)oldest);
+    }
+
+    RoomBadActor *entry = (RoomBadActor *)NewPtrClear(sizeof(RoomBadActor));
+    if (entry == nullptr)
+        return;
+    entry->flags = sanction;
+    entry->counter = (int)user->counter;
+    entry->puid = (int)user->puidCtr;
+    entry->ipAddress = (int)user->netAddress.ipAddress;
+    getCUserName(entry->username, user);
+    entry->next = rd->badActorList;
+    rd->badActorList = entry; /* owned by the room's RoomDat */
+}
+
+/* Clears the sanction in every entry of the user; an entry left with no
+ * sanction is freed, and the walk ends there. */
+void forgivePerp(ServerState *serverState, MyState *state, ServerUserRec *user, ServerRoomRec *room,
+                 int sanction)
+{
+    (void)serverState;
+    RoomDat *rd = getRoomDat(state, room);
+    if (rd == nullptr)
+        return;
+    UserDat *ud = getUserDat(state, user);
+    for (RoomBadActor **link = &rd->badActorList; *link != nullptr; link = &(*link)->next) {
+        RoomBadActor *entry = *link;
+        if (!matchesUser(entry, user, ud))
+            continue;
+        entry->flags &= ~sanction;
+        if (entry->flags == 0) {
+            *link = entry->next;
+            DisposePtr((Ptr)entry);
+            return;
+        }
+    }
+}
+
+/* ---- Handlers -------------------------------------------------------------------- */
+
+static int disciplineOff(const MyState *state)
+{
+    return state->mroomdiscipline < 1;
+}
+
+static void tellDone(ServerUserRec *user, ServerUserRec *target, const char *format)
+{
+    char name[USER_NAME_SIZE];
+    getCUserName(name, target);
+    UserMessage(user, format, name);
+}
+
+/* Recorded now, carried out by TA_SANCTIONS once this line is answered.
+ * Without an event the entry still takes effect at the next entry. */
+static int sanction(ServerState *serverState, MyState *state, ServerUserRec *user,
+                    ServerRoomRec *room, ServerUserRec *target, int bit, const char *done)
+{
+    if (disciplineOff(state))
+        return 0;
+    rememberPerp(serverState, state, target, room, bit);
+    if (!scheduleAction(state, target->user.userID, TA_SANCTIONS, 0))
+        return 1;
+    tellDone(user, target, done);
+    return 1;
+}
+
+static int forgive(ServerState *serverState, MyState *state, ServerUserRec *user,
+                   ServerRoomRec *room, ServerUserRec *target, int bit, int userFlag,
+                   const char *done)
+{
+    if (disciplineOff(state))
+        return 0;
+    forgivePerp(serverState, state, target, room, bit);
+    UserDat *ud = getUserDat(state, target);
+    if (ud != nullptr)
+        ud->flags &= ~userFlag;
+    tellDone(user, target, done);
+    return 1;
+}
+
+/* The host's own rkick then puts the target out of the room. */
+int do_rkick(CMD_PARAMS)
+{
+    rememberPerp(serverState, state, targetUser, userRoom, RS_KICK);
+    clearDataForRoomChange(serverState, state, targetUser);
+    return 0;
+}
+
+int do_runkick(CMD_PARAMS)
+{
+    forgivePerp(serverState, state, targetUser, userRoom, RS_KICK);
+    return 0;
+}
+
+int do_rgag(CMD_PARAMS)
+{
+    return sanction(serverState, state, user, userRoom, targetUser, RS_GAG, "%s rgagged");
+}
+
+int do_rpin(CMD_PARAMS)
+{
+    return sanction(serverState, state, user, userRoom, targetUser, RS_PIN, "%s rpinned");
+}
+
+int do_rpropgag(CMD_PARAMS)
+{
+    return sanction(serverState, state, user, userRoom, targetUser, RS_PROPGAG, "%s rpropgagged");
+}
+
+int do_rungag(CMD_PARAMS)
+{
+    return forgive(serverState, state, user, userRoom, targetUser, RS_GAG, UD_RGAG, "%s rungagged");
+}
+
+int do_runpropgag(CMD_PARAMS)
+{
+    return forgive(serverState, state, user, userRoom, targetUser, RS_PROPGAG, UD_RPROPGAG,
+                   "%s runpropgagged");
+}
+
+/* The pin costume comes off only when it is all he wears: a user who has
+ * dressed otherwise keeps his props. */
+int do_runpin(CMD_PARAMS)
+{
+    if (!forgive(serverState, state, user, userRoom, targetUser, RS_PIN, UD_RPIN, "%s runpinned"))
+        return 0;
+    UserRec *u = &targetUser->user;
+    if (u->nbrProps == 1 && u->propSpec[0].id == PIN_PROP_ID) {
+        u->nbrProps = 0;
+        sendMsgUserProp(toUserRoom(targetUser), targetUser, 0, nullptr);
+    }
+    return 1;
+}
+
+int do_rbanlist(CMD_PARAMS)
+{
+    RoomDat *rd = getRoomDat(state, userRoom);
+    if (rd == nullptr || rd->badActorList == nullptr) {
+        UserMessage(user, "No entries in the room's ban list");
+        return 1;
+    }
+    for (const RoomBadActor *e = rd->badActorList; e != nullptr; e = e->next) {
+        UserMessage(user, "; %s%s%s%s: %s", (e->flags & RS_KICK) ? " kicked" : "",
+                    (e->flags & RS_PIN) ? " pinned" : "", (e->flags & RS_GAG) ? " gagged" : "",
+                    (e->flags & RS_PROPGAG) ? " propgagged" : "", e->username);
+    }
+    return 1;
+}
