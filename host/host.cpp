@@ -78,6 +78,7 @@ struct Host::HostUser {
     int rank = 1;
     std::string nameKey; // lower-cased name, as indexed in byName_
     std::vector<unsigned char> slot;
+    uint32_t lateCounter = 0, lateCrc = 0; // logon data that arrive late
 };
 
 struct Host::HostRoom {
@@ -628,13 +629,36 @@ ServerUserRec *Host::connect(const UserOptions &o)
 
     if (userById(id) == nullptr)
         return nullptr;
-    rec.flags |= UF_LogonComplete;
+    if (o.logonDelay > 0) {
+        // The client's identity comes later: until then the user has no
+        // counter, no crc and no completed logon.
+        hu->lateCounter = rec.counter;
+        hu->lateCrc = rec.crc;
+        byCounter_.erase(rec.counter);
+        rec.counter = 0;
+        rec.crc = 0;
+        lateLogons_.emplace(clockNow() + o.logonDelay, id);
+    } else {
+        rec.flags |= UF_LogonComplete;
+    }
     ServerRoomRec *start = room(o.room);
     if (start == nullptr)
         start = room(0);
     enterRoom(&rec, start);
     drain();
     return userById(id);
+}
+
+void Host::completeLogon(UserID id)
+{
+    HostUser *u = hostUser(userById(id));
+    if (u == nullptr)
+        return;
+    u->rec.counter = u->lateCounter;
+    u->rec.crc = u->lateCrc;
+    u->rec.flags |= UF_LogonComplete;
+    byCounter_[u->rec.counter] = u;
+    emit(u->handle + "'s logon data arrive");
 }
 
 void Host::disconnect(ServerUserRec *user, const std::string &reason)
@@ -789,6 +813,20 @@ void Host::listUsers(ServerUserRec *user)
             line += "(op)";
     }
     emit(line);
+}
+
+std::string Host::operatorsIn(int minRank, const ServerRoomRec *room,
+                              const ServerUserRec *except) const
+{
+    std::string out;
+    for (ServerUserRec *u = state_.userList; u != nullptr; u = u->nextUser) {
+        if (u == except || rankOf(u) < minRank)
+            continue;
+        if (room != nullptr && u->user.roomID != room->room.roomID)
+            continue;
+        out += (out.empty() ? "" : " ") + handleOf(u);
+    }
+    return "[" + out + "]";
 }
 
 std::string Host::destName(MsgDestination dest) const
@@ -1126,18 +1164,27 @@ std::vector<void *> Host::pendingEvents() const
     return out;
 }
 
+// Timers and late logon data fall due in time order; logon data first when
+// both are due in the same second.
 void Host::advance(long seconds)
 {
     time_t target = clockNow() + std::max(seconds, 0L);
-    while (!timers_.empty()) {
-        auto it = timers_.begin();
-        time_t due = std::get<0>(it->first);
+    for (;;) {
+        time_t timerDue = timers_.empty() ? target + 1 : std::get<0>(timers_.begin()->first);
+        time_t logonDue = lateLogons_.empty() ? target + 1 : lateLogons_.begin()->first;
+        time_t due = std::min(timerDue, logonDue);
         if (due > target)
             break;
-        void *event = it->second;
-        timers_.erase(it);
         setClock(std::max(due, clockNow()));
-        fireTimer(event);
+        if (logonDue <= timerDue) {
+            UserID id = lateLogons_.begin()->second;
+            lateLogons_.erase(lateLogons_.begin());
+            completeLogon(id);
+        } else {
+            void *event = timers_.begin()->second;
+            timers_.erase(timers_.begin());
+            fireTimer(event);
+        }
         drain();
     }
     setClock(target);
@@ -1191,6 +1238,67 @@ ServerRoomRec *Host::ownedRoom(ServerUserRec *user) const
     return r;
 }
 
+// The server's member-room commands: a member has one room of his own;
+// its owner (or an operator in it) deletes, hands over, kicks out of and
+// sets up the room.
+void Host::memberRoomCommand(ServerUserRec *user, const std::string &word, const std::string &arg,
+                             ServerUserRec *target)
+{
+    const std::string who = handleOf(user);
+    ServerRoomRec *here = room(user->user.roomID);
+    ServerRoomRec *r = ownedRoom(user);
+    if (r == nullptr && rankOf(user) >= 2 && here != nullptr && here->memberOwner != 0 &&
+        word != "newroom" && word != "rdelete")
+        r = here; // an operator acts in the member room he is in
+    if (word == "newroom") {
+        if (r != nullptr) {
+            UserMessage(user, "You already own a room");
+            return;
+        }
+        RoomID id = 1000;
+        while (room(id) != nullptr)
+            id++;
+        std::string name = pascalToString(user->user.name, 31);
+        ServerRoomRec *created = createRoom(id, arg.empty() ? name + "'s room" : arg);
+        setRoomOwner(id, user);
+        emit(who + " creates room " + std::to_string(created->room.roomID));
+        changeUserRoom(user, id, true);
+        return;
+    }
+    if (r == nullptr) {
+        UserMessage(user, "You own no room");
+        return;
+    }
+    const std::string where = "room " + std::to_string(r->room.roomID) + ": ";
+    if (word == "rdelete") {
+        deleteRoom(r->room.roomID);
+        return;
+    }
+    if (word == "rscripts" || word == "rpaint" || word == "rpicture") {
+        static const std::map<std::string, std::string> what = {
+            {"rscripts", "scripts"}, {"rpaint", "painting"}, {"rpicture", "picture"}};
+        emit(where + what.at(word) + " " + (arg.empty() ? "?" : printable(arg)) + " (by " + who +
+             ")");
+        return;
+    }
+    ServerUserRec *other = target != nullptr ? target : userByName(arg.c_str());
+    if (other == nullptr) {
+        UserMessage(user, "%s: no such user", word.c_str());
+        return;
+    }
+    if (word == "rowner") {
+        r->memberOwner = other->counter;
+        other->lastOwnedRoom = r;
+        emit(handleOf(other) + " owns room " + std::to_string(r->room.roomID));
+    } else if (word == "rkick") {
+        emit(where + handleOf(other) + " is kicked out by " + who);
+        if (other->user.roomID == r->room.roomID)
+            changeUserRoom(other, 0, true);
+    } else {
+        emit(where + handleOf(other) + " may come back (by " + who + ")");
+    }
+}
+
 // A chat line that begins with a backtick or an apostrophe and that the
 // plug-in let through: the server's own command of that word, if it has one.
 void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target)
@@ -1237,37 +1345,9 @@ void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserR
         FormattedLogMessage(user, "banip", "%s", ipText(ip).c_str());
     } else if (word == "comment") {
         FormattedLogMessage(user, "comment", "%s", arg.c_str());
-    } else if (word == "newroom") {
-        RoomID id = 1000;
-        while (room(id) != nullptr)
-            id++;
-        ServerRoomRec *r = createRoom(id, arg.empty() ? name + "'s room" : arg);
-        setRoomOwner(id, user);
-        emit(who + " creates room " + std::to_string(r->room.roomID));
-        changeUserRoom(user, id, true);
-    } else if (word == "rdelete") {
-        ServerRoomRec *r = ownedRoom(user);
-        if (r == nullptr) {
-            UserMessage(user, "You own no room");
-            return;
-        }
-        deleteRoom(r->room.roomID);
-    } else if (word == "rowner" || word == "rkick") {
-        ServerRoomRec *r = ownedRoom(user);
-        ServerUserRec *other = target != nullptr ? target : userByName(arg.c_str());
-        if (r == nullptr || other == nullptr) {
-            UserMessage(user, "%s: no such user or no room of yours", word.c_str());
-            return;
-        }
-        if (word == "rowner") {
-            r->memberOwner = other->counter;
-            other->lastOwnedRoom = r;
-            emit(handleOf(other) + " owns room " + std::to_string(r->room.roomID));
-        } else if (other->user.roomID == r->room.roomID) {
-            changeUserRoom(other, 0, true);
-        }
-    } else if (word == "runkick" || word == "rscripts" || word == "rpaint" || word == "rpicture") {
-        FormattedLogMessage(user, word.c_str(), "%s", arg.c_str());
+    } else if (word == "newroom" || word == "rdelete" || word == "rowner" || word == "rkick" ||
+               word == "runkick" || word == "rscripts" || word == "rpaint" || word == "rpicture") {
+        memberRoomCommand(user, word, arg, target);
     } else if (word == "er") {
         if (!op || lastPageRoom_ < 0 || room(lastPageRoom_) == nullptr) {
             UserMessage(user, "No page to respond to");

@@ -62,6 +62,7 @@ struct UserOptions {
     bool hidden = false;
     uint32_t clientType = 0; // the logon record's auxFlags
     std::optional<std::string> logonName;
+    int logonDelay = 0; // seconds before counter, crc and the logon flag arrive
 };
 
 struct RoomOptions {
@@ -171,6 +172,11 @@ class Host
     void deleteLooseProps(ServerUserRec *user, int32_t n);
     void listUsers(ServerUserRec *user);
     std::string destName(MsgDestination dest) const;
+    // Handles of the operators a message reaches: gods (minRank 3) or
+    // wizards and gods, in one room (or anywhere when room is null),
+    // leaving out `except`.
+    std::string operatorsIn(int minRank, const ServerRoomRec *room,
+                            const ServerUserRec *except = nullptr) const;
 
   private:
     struct HostUser;
@@ -200,7 +206,10 @@ class Host
     void leaveRoom(ServerUserRec *user);
     void freePending();
     void hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target);
+    void memberRoomCommand(ServerUserRec *user, const std::string &word, const std::string &arg,
+                           ServerUserRec *target);
     ServerRoomRec *ownedRoom(ServerUserRec *user) const;
+    void completeLogon(UserID id);
 
     ServerState state_{};
     std::unordered_map<UserID, std::unique_ptr<HostUser>> users_;
@@ -226,6 +235,7 @@ class Host
     std::deque<QueueItem> queue_;
     std::map<std::tuple<time_t, uint64_t>, void *> timers_;
     uint64_t timerSeq_ = 0;
+    std::multimap<time_t, UserID> lateLogons_; // logon data still to arrive
 
     std::unordered_map<void *, size_t> blocks_;
     uint64_t allocCalls_ = 0, failAt_ = 0;

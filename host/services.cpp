@@ -139,22 +139,27 @@ void WizGlobalMessage(const char *fmt, ...)
     host().emit("wizards: " + text);
 }
 
+// The operator messages name who receives them.
 void GodGlobalMessage(const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
-    host().emit("gods: " + text);
+    host().emit("gods " + host().operatorsIn(3, nullptr) + ": " + text);
 }
 
 void WizRoomMessage(ServerRoomRec *room, const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
-    host().emit("wizards in " + roomLabel(room) + ": " + text);
+    std::string to = room != nullptr ? host().operatorsIn(2, room) : "[]";
+    host().emit("wizards in " + roomLabel(room) + " " + to + ": " + text);
 }
 
+// The operators near a user are those in his room.
 void WizNeighborMessage(ServerUserRec *user, const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
-    host().emit("wizards near " + host().handleOf(user) + ": " + text);
+    ServerRoomRec *room = user != nullptr ? host().room(user->user.roomID) : nullptr;
+    std::string to = room != nullptr ? host().operatorsIn(2, room, user) : "[]";
+    host().emit("wizards near " + host().handleOf(user) + " " + to + ": " + text);
 }
 
 void FormattedLogMessage(ServerUserRec *user, const char *tag, const char *fmt, ...)
@@ -219,6 +224,9 @@ void sendMsgNavError(MsgDestination dest, sint32 code)
 
 void ChangeUserRoom(ServerUserRec *user, RoomID room, Boolean force)
 {
+    if (force != 0)
+        host().emit(host().handleOf(user) + " is let into room " + std::to_string(room) +
+                    " (closed or passworded or not)");
     host().changeUserRoom(user, room, force != 0);
 }
 

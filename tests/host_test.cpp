@@ -361,10 +361,19 @@ TEST_F(HostCommands, MemberRoomsAreCreatedHandedOverAndDeleted)
     ServerRoomRec *r = host.room(1000);
     EXPECT_EQ(r->memberOwner, alice->counter);
     EXPECT_EQ(alice->lastOwnedRoom, r);
+    EXPECT_EQ(run(alice, "`newroom Another"),
+              std::vector<std::string>{"alice: You already own a room"});
+    EXPECT_EQ(run(alice, "`rpaint off"),
+              std::vector<std::string>{"room 1000: painting off (by alice)"});
 
     host.gotoRoom(bob, 1000);
     run(alice, "`rkick bob");
     EXPECT_EQ(bob->user.roomID, 0);
+    ServerUserRec *wiz = connect("wiz", 2);
+    host.gotoRoom(wiz, 1000);
+    host.gotoRoom(bob, 1000);
+    run(wiz, "`rkick bob");
+    EXPECT_EQ(bob->user.roomID, 0) << "an operator kicks out of the member room he is in";
     run(alice, "'rowner bob");
     EXPECT_EQ(r->memberOwner, bob->counter);
     EXPECT_EQ(bob->lastOwnedRoom, r);
@@ -408,7 +417,7 @@ TEST_F(HostCommands, PagesCommentsResponsesAndUnknownWords)
               std::vector<std::string>{"log [comment] wiz: all is well"});
     host.whisper(alice, wiz, "psst");
     EXPECT_EQ(run(wiz, "`respond yes?"), std::vector<std::string>{"wiz whispers to alice: yes?"});
-    EXPECT_EQ(run(alice, "`rpaint off"), std::vector<std::string>{"log [rpaint] alice: off"});
+    EXPECT_EQ(run(alice, "`rpaint off"), std::vector<std::string>{"alice: You own no room"});
     EXPECT_EQ(run(alice, "`dance"), std::vector<std::string>{"alice says: `dance"});
     EXPECT_EQ(run(alice, "'help").size(), 1u);
 }

@@ -357,6 +357,8 @@ void Simulator::connect(const std::string &where, const Line &l)
             o.room = static_cast<RoomID>(*n);
         } else if (key == "client" && n) {
             o.clientType = static_cast<uint32_t>(*n);
+        } else if (key == "logon" && n && *n >= 0) {
+            o.logonDelay = static_cast<int>(*n);
         } else if (key == "pos" && val.find(',') != std::string::npos &&
                    number(val.substr(0, val.find(','))) && number(val.substr(val.find(',') + 1))) {
             o.x = static_cast<int>(*number(val.substr(0, val.find(','))));
