@@ -729,15 +729,20 @@ void Host::enterRoom(ServerUserRec *user, ServerRoomRec *room)
 }
 
 // Entry rules of the server itself: closed, passworded and operators-only
-// rooms keep ordinary users out unless the move is forced.
+// rooms keep ordinary users out unless the move is forced; a closed or
+// passworded member room keeps operators out too.
 void Host::changeUserRoom(ServerUserRec *user, RoomID id, bool force)
 {
     ServerRoomRec *dest = room(id);
     bool ordinary = rankOf(user) < 2;
     bool refused = dest == nullptr;
-    if (!refused && !force && ordinary) {
+    if (!refused && !force) {
         uint32_t flags = dest->room.roomFlags;
-        refused = (flags & (RF_Closed | RF_WizardsOnly)) != 0 || dest->roomPassword[0] != 0;
+        bool locked = (flags & RF_Closed) != 0 || dest->roomPassword[0] != 0;
+        if (ordinary)
+            refused = locked || (flags & RF_WizardsOnly) != 0;
+        else
+            refused = locked && dest->memberOwner != 0;
     }
     if (!refused && !force) {
         int cap = std::min(dest->maxOccupancy, state_.maxPeoplePerRoom);
@@ -1353,7 +1358,7 @@ void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserR
             UserMessage(user, "No page to respond to");
             return;
         }
-        changeUserRoom(user, lastPageRoom_, true);
+        changeUserRoom(user, lastPageRoom_, false);
     } else if (word == "respond") {
         ServerUserRec *to = userById(user->lastESPsender);
         if (to == nullptr) {

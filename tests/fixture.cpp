@@ -30,6 +30,31 @@ HostTest::~HostTest()
     host.reset();
 }
 
+void HostTest::TearDown()
+{
+    if (host == nullptr || !host->pluginRunning())
+        return;
+    host->shutdown();
+    EXPECT_EQ(host->liveBlocks(), 0u) << "blocks left after shutdown";
+    EXPECT_EQ(host->badFrees(), 0);
+}
+
+std::vector<std::string> HostTest::type(ServerUserRec *u, const std::string &line,
+                                        ServerUserRec *to)
+{
+    lines();
+    if (to != nullptr)
+        host->whisper(u, to, line);
+    else
+        host->say(u, line);
+    return lines();
+}
+
+bool contains(const std::vector<std::string> &out, const std::string &line)
+{
+    return std::find(out.begin(), out.end(), line) != out.end();
+}
+
 void HostTest::writeParams(const std::string &params)
 {
     std::ofstream out(paramPath, std::ios::binary | std::ios::trunc);

@@ -26,6 +26,8 @@ class HostTest : public ::testing::Test
   protected:
     HostTest();
     ~HostTest() override;
+    // Every test ends with a shutdown that leaves no block allocated.
+    void TearDown() override;
 
     // Writes the parameter file and starts the plug-in with it.
     bool start(const std::string &params = "");
@@ -34,6 +36,10 @@ class HostTest : public ::testing::Test
     std::vector<std::string> lines();
     // Whether the transcript since the last lines() holds this line.
     bool saw(const std::string &line) const;
+    // What one typed line (whispered when `to` is set) shows, from a clean
+    // transcript.
+    std::vector<std::string> type(ServerUserRec *u, const std::string &line,
+                                  ServerUserRec *to = nullptr);
 
     MyState *state() const { return static_cast<MyState *>(host->pluginData()); }
     ServerUserRec *connect(const std::string &handle, int rank = 1, RoomID room = 0);
@@ -44,6 +50,8 @@ class HostTest : public ::testing::Test
     std::string paramPath;
     std::unique_ptr<vh::Host> host;
 };
+
+bool contains(const std::vector<std::string> &out, const std::string &line);
 
 #ifdef VESTREL_STATIC
 // The entry points of the plug-in linked into the test.
