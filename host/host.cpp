@@ -864,6 +864,7 @@ void Host::sendWithoutUser(uint32_t eventType, const std::vector<uint8_t> &paylo
 
 void Host::process(ServerUserRec *user, ClientMsg *msg, bool screen)
 {
+    busy_++;
     ClientMsg *out = msg;
     state_.currentUser = user;
     if (screen && running_)
@@ -875,6 +876,7 @@ void Host::process(ServerUserRec *user, ClientMsg *msg, bool screen)
         apply(user, out);
     }
     state_.currentUser = nullptr;
+    busy_--;
 }
 
 void Host::applyChat(ServerUserRec *user, const std::string &text)
@@ -1129,8 +1131,13 @@ void Host::fireTimer(void *event)
     procs_.handleTimerEvent(&state_, pluginDat_, event);
 }
 
+// Work queued during a call waits until the call is over: a room created
+// or deleted inside a command does not run the queue in the middle of it.
 void Host::drain()
 {
+    if (busy_ > 0)
+        return;
+    busy_++;
     while (!queue_.empty()) {
         QueueItem item = std::move(queue_.front());
         queue_.pop_front();
@@ -1155,6 +1162,7 @@ void Host::drain()
             break;
         }
     }
+    busy_--;
 }
 
 std::vector<void *> Host::pendingEvents() const

@@ -233,6 +233,7 @@ class Host
     int32_t userSlotSize_ = 0, roomSlotSize_ = 0;
 
     std::deque<QueueItem> queue_;
+    int busy_ = 0; // inside a call, or running the queue
     std::map<std::tuple<time_t, uint64_t>, void *> timers_;
     uint64_t timerSeq_ = 0;
     std::multimap<time_t, UserID> lateLogons_; // logon data still to arrive
