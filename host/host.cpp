@@ -893,7 +893,6 @@ void Host::applyLogon(ServerUserRec *user, ClientMsg *msg)
     if (msg->length < LOGON_NAME_OFFSET + 32)
         return;
     setUserName(user, msg->msg + LOGON_NAME_OFFSET);
-    user->flags |= UF_LogonComplete;
     emit(handleOf(user) + " logs on as " + printable(pascalToString(user->user.name, 31)));
 }
 
