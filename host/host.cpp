@@ -240,8 +240,10 @@ void Host::startPlugin(const std::string &name, const std::string &paramFile)
 
     pluginDat_ = procs_.initialize(kPluginID, 2, argv_.data());
     if (pluginDat_ == nullptr) {
+        // Nothing it scheduled is ever delivered to a plug-in that did not
+        // start: its events are freed now, not when they fall due.
         emit("host: plug-in failed to start");
-        drain();
+        freePending();
         return;
     }
     running_ = true;
@@ -456,16 +458,30 @@ void Host::deleteRoom(RoomID id)
     drain();
 }
 
-void Host::addLooseProp(RoomID id, AssetSpec asset, Point loc)
+// Bytes of the variable buffer that the room's name and loose props take
+// once laid out, with `extraProps` more props.
+size_t Host::laidOutBytes(const HostRoom *r, size_t extraProps)
+{
+    size_t nameLen = std::min<size_t>(r->name.size(), 255);
+    size_t at = (4 + nameLen + 1 + 3) & ~size_t{3};
+    return at + (r->props.size() + extraProps) * sizeof(LPropRec);
+}
+
+bool Host::addLooseProp(RoomID id, AssetSpec asset, Point loc)
 {
     HostRoom *r = hostRoom(room(id));
     if (r == nullptr)
-        return;
+        return false;
+    if (laidOutBytes(r, 1) > kVarBufSize) {
+        emit("host: room " + std::to_string(id) + " has no space for another loose prop");
+        return false;
+    }
     LPropRec p{};
     p.propSpec = asset;
     p.loc = loc;
     r->props.push_back(p);
     layoutRoom(r);
+    return true;
 }
 
 // ---- Users ----------------------------------------------------------------
@@ -912,7 +928,8 @@ void Host::applyLooseProp(ServerUserRec *user, ClientMsg *msg)
         LPropRec p{};
         p.propSpec = asset;
         p.loc = loc;
-        if (static_cast<size_t>(r->rec.room.lenVars) + sizeof p * 2 > kVarBufSize)
+        if (static_cast<size_t>(r->rec.room.lenVars) + sizeof p * 2 > kVarBufSize ||
+            laidOutBytes(r, 1) > kVarBufSize)
             return;
         r->props.insert(r->props.begin(), p);
         emit(where + handleOf(user) + " drops prop " + std::to_string(asset.id) + " at " +

@@ -103,7 +103,8 @@ class Host
     std::string handleOf(const ServerUserRec *user) const;
     int rankOf(const ServerUserRec *user) const;
     void setRank(ServerUserRec *user, int rank);
-    void addLooseProp(RoomID id, AssetSpec asset, Point loc);
+    // False, with a transcript line, when the room's buffer has no space.
+    bool addLooseProp(RoomID id, AssetSpec asset, Point loc);
 
     // A message from a user's client, screened by the plug-in, then applied.
     void send(ServerUserRec *user, uint32_t eventType, const std::vector<uint8_t> &payload);
@@ -202,6 +203,7 @@ class Host
     void drain();
     void fireTimer(void *event);
     void layoutRoom(HostRoom *room);
+    static size_t laidOutBytes(const HostRoom *room, size_t extraProps);
     void enterRoom(ServerUserRec *user, ServerRoomRec *room);
     void leaveRoom(ServerUserRec *user);
     void freePending();

@@ -218,3 +218,29 @@ TEST_F(Frame, IdleTimeIsKeptOnlyWhereAnIdleLimitApplies)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(Frame, FailedStartLeavesNoEventInTheHostsKeeping)
+{
+    // The announcement's event is scheduled before the load runs out of
+    // memory; the host frees it at once rather than decades later.
+    writeParams("autoannounce 12:00:00 Lunch!\nchat 5 1 public\nspoof public\n");
+    int failedAfterScheduling = 0;
+    for (uint64_t n = 1; n < 100; n++) {
+        host.reset();
+        host = std::make_unique<vh::Host>();
+        host->failAllocation(n, false);
+        bool started = host->loadPlugin(VESTREL_SO, paramPath);
+        host->failAllocation(0, false);
+        if (started)
+            break;
+        EXPECT_EQ(host->pendingTimers(), 0u) << "failing allocation " << n;
+        EXPECT_EQ(host->liveBlocks(), 0u) << "failing allocation " << n;
+        failedAfterScheduling += n > 3;
+    }
+    EXPECT_GT(failedAfterScheduling, 0);
+}
+
+} // namespace

@@ -427,6 +427,23 @@ TEST_F(HostCommands, PagesCommentsResponsesAndUnknownWords)
 namespace
 {
 
+TEST_F(Bare, LoosePropsNeverOutgrowTheRoomBuffer)
+{
+    host.createRoom(5, std::string(200, 'n'));
+    int added = 0;
+    while (host.addLooseProp(5, AssetSpec{1, 0}, Point{10, 10}))
+        added++;
+    EXPECT_EQ(host.transcript().back(), "host: room 5 has no space for another loose prop");
+    ServerRoomRec *r = host.room(5);
+    EXPECT_EQ(r->room.nbrLProps, added);
+    EXPECT_LE(static_cast<uint32_t>(r->room.lenVars), r->varBufAlloc);
+
+    // A client's drop into the full room is refused too.
+    ServerUserRec *bob = connect("bob", 1, 5);
+    host.dropProp(bob, AssetSpec{2, 0}, 20, 20);
+    EXPECT_EQ(host.room(5)->room.nbrLProps, added);
+}
+
 TEST_F(Bare, NameLookupIgnoresCaseAndTrailingBlanks)
 {
     ServerUserRec *bob = connect("bob");
