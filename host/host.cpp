@@ -182,6 +182,8 @@ Host *Host::current()
 
 void Host::emit(const std::string &line)
 {
+    if (quiet_)
+        return;
     transcript_.push_back(line);
     if (echo)
         echo(line);
@@ -456,6 +458,15 @@ void Host::deleteRoom(RoomID id)
     rooms_.erase(id);
     emit("room " + std::to_string(id) + " deleted");
     drain();
+}
+
+void Host::clearLooseProps(RoomID id)
+{
+    HostRoom *r = hostRoom(room(id));
+    if (r == nullptr)
+        return;
+    r->props.clear();
+    layoutRoom(r);
 }
 
 // Bytes of the variable buffer that the room's name and loose props take
@@ -1009,8 +1020,8 @@ void Host::apply(ServerUserRec *user, ClientMsg *msg)
         return;
     case MSG_SMSG:
         lastPageRoom_ = user->user.roomID;
-        WizGlobalMessage("Page from %s: %s", pascalToString(user->user.name, 31).c_str(),
-                         payloadText(msg, 0).c_str());
+        emit("wizards: Page from " + printable(pascalToString(user->user.name, 31)) + ": " +
+             printable(payloadText(msg, 0)));
         return;
     case MSG_ROOMGOTO: {
         RoomID id;
@@ -1347,7 +1358,7 @@ void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserR
 
     if (word == "page") {
         lastPageRoom_ = user->user.roomID;
-        WizGlobalMessage("Page from %s: %s", name.c_str(), arg.c_str());
+        emit("wizards: Page from " + printable(name) + ": " + printable(arg));
     } else if (word == "help") {
         UserPrivateMessage(user, "Server commands: page help kill banip comment newroom rdelete "
                                  "rowner rkick runkick rscripts rpaint rpicture er respond");

@@ -103,6 +103,7 @@ class Host
     std::string handleOf(const ServerUserRec *user) const;
     int rankOf(const ServerUserRec *user) const;
     void setRank(ServerUserRec *user, int rank);
+    void clearLooseProps(RoomID id);
     // False, with a transcript line, when the room's buffer has no space.
     bool addLooseProp(RoomID id, AssetSpec asset, Point loc);
 
@@ -142,9 +143,18 @@ class Host
 
     // Transcript.
     const std::vector<std::string> &transcript() const { return transcript_; }
+    // Notices the plug-in sent to the operators (WizGlobalMessage and
+    // WizNeighborMessage), counted apart from the host's own pages.
+    size_t operatorNotices() const { return operatorNotices_; }
+    void countOperatorNotice() { operatorNotices_++; }
     void clearTranscript() { transcript_.clear(); }
     std::function<void(const std::string &)> echo;
     void emit(const std::string &line);
+    // A quiet host keeps no transcript (the texts are still formatted, so
+    // that every argument the plug-in passes is read): for fuzzing and
+    // benchmarks.
+    void setQuiet(bool quiet) { quiet_ = quiet; }
+    bool quiet() const { return quiet_; }
 
     // Allocator.
     size_t liveBlocks() const { return blocks_.size(); }
@@ -246,6 +256,8 @@ class Host
     int badFrees_ = 0;
 
     std::vector<std::string> transcript_;
+    size_t operatorNotices_ = 0;
+    bool quiet_ = false;
 };
 
 // Text as the transcript prints it: control bytes and DEL as \xHH.

@@ -37,7 +37,9 @@ std::string vformat(const char *fmt, va_list ap)
     do {                                                                                           \
         va_list ap;                                                                                \
         va_start(ap, fmt);                                                                         \
-        text = vh::printable(vformat(fmt, ap));                                                    \
+        text = vformat(fmt, ap);                                                                   \
+        if (!host().quiet())                                                                       \
+            text = vh::printable(text);                                                            \
         va_end(ap);                                                                                \
     } while (0)
 
@@ -136,6 +138,7 @@ void GlobalMessage(const char *fmt, ...)
 void WizGlobalMessage(const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
+    host().countOperatorNotice();
     host().emit("wizards: " + text);
 }
 
@@ -157,6 +160,7 @@ void WizRoomMessage(ServerRoomRec *room, const char *fmt, ...)
 void WizNeighborMessage(ServerUserRec *user, const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
+    host().countOperatorNotice();
     ServerRoomRec *room = user != nullptr ? host().room(user->user.roomID) : nullptr;
     std::string to = room != nullptr ? host().operatorsIn(2, room, user) : "[]";
     host().emit("wizards near " + host().handleOf(user) + " " + to + ": " + text);

@@ -122,6 +122,16 @@ class Simulator
     }
 
     void setParams(const std::string &text) { writeFile("vestrel.conf", text); }
+    // Nothing printed, not even a failed check: for allocation walks.
+    void setSilent() { silent_ = true; }
+    vh::Host &host() { return host_; }
+    // Shuts the plug-in down if the scenario left it running.
+    void endRun()
+    {
+        if (started_ && !dead_)
+            host_.shutdown();
+        dead_ = true;
+    }
 
     // Plays one line; returns false at end of a params block still open.
     void play(const std::string &where, const std::string &raw);
@@ -152,6 +162,7 @@ class Simulator
     std::string plugin_;
     std::string dir_;
     bool quiet_;
+    bool silent_ = false;
     bool echoDirectives_;
     bool started_ = false;
     bool dead_ = false; // failed to start, or shut down
@@ -165,6 +176,8 @@ class Simulator
 void Simulator::fail(const std::string &where, const std::string &what)
 {
     failed_++;
+    if (silent_)
+        return;
     std::printf("%s: %s\n", where.c_str(), what.c_str());
     for (const std::string &l : step_)
         std::printf("  | %s\n", l.c_str());
@@ -597,8 +610,43 @@ void Simulator::checkRoom(const std::string &where, const Line &l)
 int usage()
 {
     std::fprintf(stderr, "usage: vestrel-sim [-q] [--plugin <vestrel.so>] [--params <file>] "
-                         "[--tz <zone>] [scenario]\n");
+                         "[--tz <zone>] [--alloc-walk] [scenario]\n");
     return 2;
+}
+
+// Plays the scenario again and again, failing the Nth host allocation of
+// the run for N = 1, 2, ... until a run no longer reaches it. Whatever the
+// checks say, every run must end with no block left and no foreign free.
+int allocationWalk(const std::string &plugin, const std::string &dir, const std::string &name,
+                   const std::vector<std::string> &lines, const std::string &params)
+{
+    int unclean = 0;
+    uint64_t n = 1;
+    for (;; n++) {
+        std::error_code ec;
+        fs::remove(dir + "/vestrel.conf", ec);
+        Simulator sim(plugin, dir, true, false);
+        sim.setSilent();
+        if (!params.empty())
+            sim.setParams(params);
+        sim.host().failAllocation(n, true);
+        for (size_t i = 0; i < lines.size(); i++)
+            sim.play(name + ":" + std::to_string(i + 1), lines[i]);
+        sim.finish(name);
+        sim.endRun();
+        vh::Host &host = sim.host();
+        if (host.liveBlocks() != 0 || host.badFrees() != 0) {
+            std::printf("%s: failing allocation %llu leaves %zu blocks and %d foreign frees\n",
+                        name.c_str(), static_cast<unsigned long long>(n), host.liveBlocks(),
+                        host.badFrees());
+            unclean++;
+        }
+        if (host.allocationCalls() < n)
+            break; // the run completed untouched
+    }
+    std::printf("%s: %llu allocations walked, %d runs unclean\n", name.c_str(),
+                static_cast<unsigned long long>(n - 1), unclean);
+    return unclean == 0 ? 0 : 1;
 }
 
 std::string readFile(const std::string &path)
@@ -613,13 +661,15 @@ std::string readFile(const std::string &path)
 
 int main(int argc, char **argv)
 {
-    bool quiet = false;
+    bool quiet = false, walk = false;
     std::string plugin = defaultPluginPath(argv[0]);
     std::string params, tz = "UTC", scenario, shownName = "<stdin>";
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "-q")
             quiet = true;
+        else if (a == "--alloc-walk")
+            walk = true;
         else if (a == "--plugin" && i + 1 < argc)
             plugin = fs::absolute(argv[++i]).string();
         else if (a == "--params" && i + 1 < argc)
@@ -651,7 +701,19 @@ int main(int argc, char **argv)
     }
 
     int status;
-    {
+    if (walk) {
+        if (scenario.empty())
+            return usage();
+        std::vector<std::string> lines;
+        std::string line;
+        while (std::getline(file, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            lines.push_back(line);
+        }
+        status =
+            allocationWalk(plugin, tmpl, shownName, lines, params.empty() ? "" : readFile(params));
+    } else {
         std::istream &in = scenario.empty() ? std::cin : file;
         bool console = scenario.empty() && isatty(STDIN_FILENO);
         Simulator sim(plugin, tmpl, quiet, !console);

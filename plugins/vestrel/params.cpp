@@ -389,8 +389,9 @@ static int dispatchLine(Load *load)
     char *lp = skipBlanks(load->line);
     if (*lp == '\0' || *lp == '#')
         return 1;
+    size_t n = (size_t)wordLength(lp);
     for (const auto &k : keywords) {
-        if (wordCmp(lp, k.keyword) == 0) {
+        if (strlen(k.keyword) == n && wordCmp(lp, k.keyword) == 0) {
             char *value = lp + wordLength(lp);
             value = skipBlanks(value);
             return k.handler(load, value);
@@ -532,10 +533,13 @@ void sortTypeLimits(ServerUserRec *user, MyState *state)
 
 /* ---- Limit lines ------------------------------------------------------------ */
 
+/* Words of another length never match: only names of the word's own
+ * length are compared. */
 static int findParameter(const char *word)
 {
+    size_t n = (size_t)wordLength(word);
     for (int i = 0; i < NBR_LIMITS && parameterTable[i].name != nullptr; i++) {
-        if (wordCmp(word, parameterTable[i].name) == 0)
+        if (strlen(parameterTable[i].name) == n && wordCmp(word, parameterTable[i].name) == 0)
             return i;
     }
     return -1;

@@ -1,0 +1,239 @@
+#include "world.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace fuzz
+{
+
+namespace
+{
+
+constexpr unsigned kInputsPerWorld = 2000; // then a checked shutdown and a new world
+CmdTable g_ranks[NBR_COMMANDS];
+bool g_ranksSaved = false;
+
+struct RoomSpec {
+    RoomID id;
+    const char *name;
+    uint32_t flags;
+    const char *password;
+};
+
+// Public, private, closed, passworded, member and owners-only rooms.
+const RoomSpec kRooms[] = {
+    {0, "Entrance", 0, ""},     {5, "Private", RF_Private, ""},       {6, "Closed", RF_Closed, ""},
+    {8, "Locked", 0, "secret"}, {World::kMemberRoom, "Mel's", 0, ""}, {9, "Vault", 0, ""},
+};
+
+} // namespace
+
+namespace
+{
+
+// Made on first use; removed when the program ends.
+struct TempDirectory {
+    std::string path;
+    TempDirectory()
+    {
+        // In memory where the machine has it: the params target writes a
+        // file for every input.
+        std::error_code ec;
+        std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
+                                         ? std::filesystem::path("/dev/shm")
+                                         : std::filesystem::temp_directory_path();
+        path = (base / "vestrel-fuzz-XXXXXX").string();
+        if (mkdtemp(path.data()) == nullptr)
+            std::abort();
+    }
+    ~TempDirectory()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+} // namespace
+
+std::string tempDir()
+{
+    static TempDirectory dir;
+    return dir.path;
+}
+
+vh::PluginProcs pluginProcs()
+{
+    vh::PluginProcs procs;
+    procs.initialize = initializeServerPlugin;
+    procs.shutdown = shutdownServerPlugin;
+    procs.userCreation = noteUserCreation;
+    procs.userDeletion = noteUserDeletion;
+    procs.roomCreation = noteRoomCreation;
+    procs.roomDeletion = noteRoomDeletion;
+    procs.userRoomEntry = noteUserRoomEntry;
+    procs.handleMessage = handleMessage;
+    procs.handleTimerEvent = handleTimerEvent;
+    return procs;
+}
+
+void requireClean(vh::Host &host, bool afterShutdown)
+{
+    if (host.badFrees() != 0) {
+        std::fprintf(stderr, "fuzz: the plug-in freed a block the host never handed out\n");
+        std::abort();
+    }
+    if (afterShutdown && host.liveBlocks() != 0) {
+        std::fprintf(stderr, "fuzz: %zu blocks left after shutdown\n", host.liveBlocks());
+        std::abort();
+    }
+}
+
+void saveRanks()
+{
+    std::memcpy(g_ranks, cmdTable, sizeof g_ranks);
+    g_ranksSaved = true;
+}
+
+void restoreRanks()
+{
+    if (!g_ranksSaved)
+        saveRanks();
+    for (int i = 0; i < NBR_COMMANDS; i++) {
+        cmdTable[i].rank = g_ranks[i].rank;
+        cmdTable[i].targetRank = g_ranks[i].targetRank;
+    }
+}
+
+World::World(const std::string &params, std::vector<UserSpec> users, bool quiet)
+    : dir_(tempDir()), params_(params), specs_(std::move(users)), quiet_(quiet)
+{
+    saveRanks();
+    for (const RoomSpec &r : kRooms)
+        rooms_.push_back(r.id);
+    build();
+}
+
+World::~World()
+{
+    if (host_ != nullptr) {
+        host_->shutdown();
+        requireClean(*host_, true);
+    }
+}
+
+void World::build()
+{
+    if (host_ != nullptr) {
+        host_->shutdown();
+        requireClean(*host_, true);
+        host_.reset();
+    }
+    restoreRanks();
+    host_ = std::make_unique<vh::Host>();
+    host_->setQuiet(quiet_);
+    std::string file = dir_ + "/world.conf";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << params_;
+    for (const RoomSpec &r : kRooms)
+        host_->createRoom(r.id, r.name);
+    if (!host_->attachPlugin(pluginProcs(), file)) {
+        std::fprintf(stderr, "fuzz: the world's parameter file does not load\n");
+        std::abort();
+    }
+    restoreRooms();
+    for (size_t i = 0; i < specs_.size(); i++)
+        restoreUser(i);
+    host_->advance(2); // the logon actions
+    host_->clearTranscript();
+}
+
+ServerUserRec *World::user(size_t i)
+{
+    return host_->user(specs_[i % specs_.size()].handle);
+}
+
+void World::restoreRooms()
+{
+    // Rooms made during an input go; the world's own come back as built.
+    std::vector<RoomID> extra;
+    for (ServerRoomRec *r = host_->state()->roomList; r != nullptr; r = r->nextRoom) {
+        if (std::find(rooms_.begin(), rooms_.end(), r->room.roomID) == rooms_.end())
+            extra.push_back(r->room.roomID);
+    }
+    for (RoomID id : extra)
+        host_->deleteRoom(id);
+    for (const RoomSpec &r : kRooms) {
+        if (host_->room(r.id) == nullptr)
+            host_->createRoom(r.id, r.name);
+        vh::RoomOptions o;
+        o.name = r.name;
+        o.password = r.password;
+        o.drawings = 0;
+        host_->changeRoom(r.id, o);
+        host_->clearLooseProps(r.id);
+        ServerRoomRec *rec = host_->room(r.id);
+        rec->room.roomFlags = r.flags;
+        rec->memberOwner = 0;
+        if (RoomDat *rd = static_cast<RoomDat *>(getPluginRoomInfo(1, rec)))
+            rd->flags = 0;
+    }
+}
+
+void World::restoreUser(size_t i)
+{
+    const UserSpec &s = specs_[i];
+    ServerUserRec *u = host_->user(s.handle);
+    if (u == nullptr) {
+        vh::UserOptions o;
+        o.handle = s.handle;
+        o.rank = s.rank;
+        o.room = s.room;
+        o.ip = s.ip;
+        o.counter = 0x100 + static_cast<uint32_t>(i);
+        o.puid = 0x200 + static_cast<uint32_t>(i);
+        u = host_->connect(o);
+        if (u == nullptr)
+            return; // refused (an address banned by an operator stays banned)
+    }
+    host_->setRank(u, s.rank);
+    u->flags &= static_cast<uint16>(UF_Wizard | UF_God | UF_LogonComplete);
+    u->actionList = nullptr;
+    u->lastESPsender = 0;
+    unsigned char pname[32] = {static_cast<unsigned char>(std::strlen(s.handle))};
+    std::memcpy(pname + 1, s.handle, pname[0]);
+    host_->setUserName(u, pname);
+    host_->setProps(u, 0, nullptr);
+    u->user.faceNbr = 0;
+    u->user.colorNbr = 0;
+    u->user.roomPos = Point{100, 100};
+    if (u->user.roomID != s.room)
+        host_->changeUserRoom(u, s.room, true);
+    if (UserDat *ud = static_cast<UserDat *>(getPluginUserInfo(1, u)))
+        ud->flags = 0;
+    u->lastOwnedRoom = nullptr;
+    if (std::strcmp(s.handle, "mel") == 0)
+        host_->setRoomOwner(kMemberRoom, u);
+}
+
+void World::reset()
+{
+    requireClean(*host_, false);
+    if (++inputs_ % kInputsPerWorld == 0) {
+        build();
+        return;
+    }
+    host_->advance(61); // limits decay; pending actions run
+    restoreRanks();
+    restoreRooms();
+    for (size_t i = 0; i < specs_.size(); i++)
+        restoreUser(i);
+    host_->flush();
+    host_->clearTranscript();
+}
+
+} // namespace fuzz
