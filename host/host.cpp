@@ -303,15 +303,17 @@ void Host::setSlotSize(bool user, int32_t size)
     }
 }
 
+// The slot lives beside the host's record: no lookup, as a real host
+// keeps it.
 void *Host::slotOf(ServerUserRec *user)
 {
-    HostUser *u = hostUser(user);
+    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
     return (u == nullptr || u->slot.empty()) ? nullptr : u->slot.data();
 }
 
 void *Host::slotOf(ServerRoomRec *room)
 {
-    HostRoom *r = hostRoom(room);
+    HostRoom *r = room != nullptr ? static_cast<HostRoom *>(room->hostPrivate) : nullptr;
     return (r == nullptr || r->slot.empty()) ? nullptr : r->slot.data();
 }
 
@@ -377,12 +379,11 @@ ServerRoomRec *Host::createRoom(RoomID id, const std::string &name)
     layoutRoom(r.get());
 
     ServerRoomRec *rec = &r->rec;
+    rec->hostPrivate = r.get();
     roomIndex_[rec] = r.get();
     rooms_[id] = std::move(r);
-    ServerRoomRec **tail = &state_.roomList;
-    while (*tail != nullptr)
-        tail = &(*tail)->nextRoom;
-    *tail = rec;
+    *roomTail_ = rec;
+    roomTail_ = &rec->nextRoom;
     emit("room " + std::to_string(id) + " created");
     if (running_) {
         procs_.roomCreation(&state_, pluginDat_, rec);
@@ -447,6 +448,8 @@ void Host::deleteRoom(RoomID id)
     for (ServerRoomRec **p = &state_.roomList; *p != nullptr; p = &(*p)->nextRoom) {
         if (*p == rec) {
             *p = rec->nextRoom;
+            if (roomTail_ == &rec->nextRoom)
+                roomTail_ = p;
             break;
         }
     }
@@ -523,7 +526,7 @@ std::string Host::handleOf(const ServerUserRec *user) const
 
 int Host::rankOf(const ServerUserRec *user) const
 {
-    HostUser *u = hostUser(user);
+    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
     return u == nullptr ? 0 : u->rank;
 }
 
@@ -619,14 +622,13 @@ ServerUserRec *Host::connect(const UserOptions &o)
         rec.flags |= UF_Hidden;
 
     HostUser *hu = u.get();
+    rec.hostPrivate = hu;
     userIndex_[&rec] = hu;
     byHandle_[o.handle] = hu;
     byCounter_[rec.counter] = hu;
     users_[id] = std::move(u);
-    ServerUserRec **tail = &state_.userList;
-    while (*tail != nullptr)
-        tail = &(*tail)->nextUser;
-    *tail = &rec;
+    *userTail_ = &rec;
+    userTail_ = &rec.nextUser;
 
     setRank(&rec, o.rank);
     if (o.rank == 0 && !o.crc)
@@ -704,6 +706,8 @@ void Host::disconnect(ServerUserRec *user, const std::string &reason)
     for (ServerUserRec **p = &state_.userList; *p != nullptr; p = &(*p)->nextUser) {
         if (*p == user) {
             *p = user->nextUser;
+            if (userTail_ == &user->nextUser)
+                userTail_ = p;
             break;
         }
     }
@@ -1192,6 +1196,15 @@ void Host::drain()
     busy_--;
 }
 
+void *Host::takeTimer()
+{
+    if (timers_.empty())
+        return nullptr;
+    void *event = timers_.begin()->second;
+    timers_.erase(timers_.begin());
+    return event;
+}
+
 std::vector<void *> Host::pendingEvents() const
 {
     std::vector<void *> out;
@@ -1247,7 +1260,9 @@ void *Host::newPtr(int32_t size, bool clear)
         return nullptr;
     void *p = clear ? std::calloc(1, static_cast<size_t>(size) + 1)
                     : std::malloc(static_cast<size_t>(size) + 1);
-    if (p != nullptr)
+    if (p != nullptr && lean_)
+        leanBlocks_++;
+    else if (p != nullptr)
         blocks_[p] = static_cast<size_t>(size);
     return p;
 }
@@ -1256,6 +1271,11 @@ void Host::disposePtr(void *p)
 {
     if (p == nullptr)
         return;
+    if (lean_) {
+        leanBlocks_--;
+        std::free(p);
+        return;
+    }
     auto it = blocks_.find(p);
     if (it == blocks_.end()) {
         badFrees_++;

@@ -87,6 +87,7 @@ class Host
     bool attachPlugin(const PluginProcs &procs, const std::string &paramFile);
     bool pluginRunning() const { return running_; }
     void *pluginData() const { return pluginDat_; }
+    const PluginProcs &procs() const { return procs_; }
     void shutdown();
 
     // The world.
@@ -137,6 +138,9 @@ class Host
     size_t pendingTimers() const { return timers_.size(); }
     // Timer events waiting, in the order they will fire.
     std::vector<void *> pendingEvents() const;
+    // Takes the next timer event out of the host's keeping (null when none
+    // is waiting): a benchmark hands it to handleTimerEvent itself.
+    void *takeTimer();
     // Runs what the last call left in the queue (the host does this itself
     // after every call it makes).
     void flush() { drain(); }
@@ -157,7 +161,11 @@ class Host
     bool quiet() const { return quiet_; }
 
     // Allocator.
-    size_t liveBlocks() const { return blocks_.size(); }
+    size_t liveBlocks() const { return lean_ ? leanBlocks_ : blocks_.size(); }
+    // A lean allocator only counts its blocks: it cannot tell a foreign
+    // free, nor free what is left when the host goes. For benchmarks; set
+    // it before the plug-in starts.
+    void setLeanAllocator(bool lean) { lean_ = lean; }
     int badFrees() const { return badFrees_; }
     // Fail the nth allocation from now (1 = the next), and with `onlyThat`
     // false every one after it too; 0 turns failures off.
@@ -224,6 +232,8 @@ class Host
     void completeLogon(UserID id);
 
     ServerState state_{};
+    ServerUserRec **userTail_ = &state_.userList;
+    ServerRoomRec **roomTail_ = &state_.roomList;
     std::unordered_map<UserID, std::unique_ptr<HostUser>> users_;
     std::unordered_map<RoomID, std::unique_ptr<HostRoom>> rooms_;
     std::unordered_map<const ServerUserRec *, HostUser *> userIndex_;
@@ -251,6 +261,8 @@ class Host
     std::multimap<time_t, UserID> lateLogons_; // logon data still to arrive
 
     std::unordered_map<void *, size_t> blocks_;
+    bool lean_ = false;
+    size_t leanBlocks_ = 0;
     uint64_t allocCalls_ = 0, failAt_ = 0;
     bool failOnlyThat_ = false;
     int badFrees_ = 0;

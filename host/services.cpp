@@ -32,15 +32,18 @@ std::string vformat(const char *fmt, va_list ap)
     return out;
 }
 
+// Formats the text (so every argument is read, even by a quiet host),
+// then returns from the service when there is no transcript to write.
 #define FORMAT_TEXT(fmt, text)                                                                     \
     std::string text;                                                                              \
     do {                                                                                           \
         va_list ap;                                                                                \
         va_start(ap, fmt);                                                                         \
         text = vformat(fmt, ap);                                                                   \
-        if (!host().quiet())                                                                       \
-            text = vh::printable(text);                                                            \
         va_end(ap);                                                                                \
+        if (host().quiet())                                                                        \
+            return;                                                                                \
+        text = vh::printable(text);                                                                \
     } while (0)
 
 std::string roomLabel(ServerRoomRec *room)
@@ -137,8 +140,8 @@ void GlobalMessage(const char *fmt, ...)
 
 void WizGlobalMessage(const char *fmt, ...)
 {
-    FORMAT_TEXT(fmt, text);
     host().countOperatorNotice();
+    FORMAT_TEXT(fmt, text);
     host().emit("wizards: " + text);
 }
 
@@ -159,8 +162,8 @@ void WizRoomMessage(ServerRoomRec *room, const char *fmt, ...)
 // The operators near a user are those in his room.
 void WizNeighborMessage(ServerUserRec *user, const char *fmt, ...)
 {
-    FORMAT_TEXT(fmt, text);
     host().countOperatorNotice();
+    FORMAT_TEXT(fmt, text);
     ServerRoomRec *room = user != nullptr ? host().room(user->user.roomID) : nullptr;
     std::string to = room != nullptr ? host().operatorsIn(2, room, user) : "[]";
     host().emit("wizards near " + host().handleOf(user) + " " + to + ": " + text);

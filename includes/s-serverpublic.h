@@ -62,6 +62,7 @@ typedef struct ServerUserRec {
     int authAttempts;
     uint32 puidCtr;
     UserRec user;
+    void *hostPrivate; /* the server's own; plug-ins never touch it */
 } ServerUserRec;
 
 struct ServerRoomRec {
@@ -74,6 +75,7 @@ struct ServerRoomRec {
     uint32 varBufAlloc;
     unsigned char *varBuf;
     RoomRec room;
+    void *hostPrivate; /* the server's own; plug-ins never touch it */
 };
 
 typedef struct ServerState {
