@@ -327,8 +327,8 @@ Host::HostRoom *Host::hostRoom(const ServerRoomRec *room) const
 
 ServerRoomRec *Host::room(RoomID id) const
 {
-    auto it = rooms_.find(id);
-    return it == rooms_.end() ? nullptr : &it->second->rec;
+    HostRoom *r = roomById_[static_cast<uint16_t>(id)];
+    return r == nullptr ? nullptr : &r->rec;
 }
 
 // Rewrites the room's variable buffer from its name, loose props and
@@ -381,6 +381,7 @@ ServerRoomRec *Host::createRoom(RoomID id, const std::string &name)
     ServerRoomRec *rec = &r->rec;
     rec->hostPrivate = r.get();
     roomIndex_[rec] = r.get();
+    roomById_[static_cast<uint16_t>(id)] = r.get();
     rooms_[id] = std::move(r);
     *roomTail_ = rec;
     roomTail_ = &rec->nextRoom;
@@ -458,6 +459,7 @@ void Host::deleteRoom(RoomID id)
             u->rec.lastOwnedRoom = nullptr;
     }
     roomIndex_.erase(rec);
+    roomById_[static_cast<uint16_t>(id)] = nullptr;
     rooms_.erase(id);
     emit("room " + std::to_string(id) + " deleted");
     drain();
@@ -514,8 +516,8 @@ ServerUserRec *Host::user(const std::string &handle) const
 
 ServerUserRec *Host::userById(UserID id) const
 {
-    auto it = users_.find(id);
-    return it == users_.end() ? nullptr : &it->second->rec;
+    HostUser *u = id < userById_.size() ? userById_[id] : nullptr;
+    return u == nullptr ? nullptr : &u->rec;
 }
 
 std::string Host::handleOf(const ServerUserRec *user) const
@@ -626,6 +628,9 @@ ServerUserRec *Host::connect(const UserOptions &o)
     userIndex_[&rec] = hu;
     byHandle_[o.handle] = hu;
     byCounter_[rec.counter] = hu;
+    if (userById_.size() <= id)
+        userById_.resize(std::max<size_t>(id + 1, userById_.size() * 2), nullptr);
+    userById_[id] = hu;
     users_[id] = std::move(u);
     *userTail_ = &rec;
     userTail_ = &rec.nextUser;
@@ -724,6 +729,7 @@ void Host::disconnect(ServerUserRec *user, const std::string &reason)
         byCounter_.erase(counterIt);
     byHandle_.erase(handle);
     userIndex_.erase(user);
+    userById_[user->user.userID] = nullptr;
     users_.erase(user->user.userID);
     emit(handle + " disconnected" + (reason.empty() ? "" : " (" + reason + ")"));
 }

@@ -236,6 +236,9 @@ class Host
     ServerRoomRec **roomTail_ = &state_.roomList;
     std::unordered_map<UserID, std::unique_ptr<HostUser>> users_;
     std::unordered_map<RoomID, std::unique_ptr<HostRoom>> rooms_;
+    // Direct lookups by number, as a real server indexes its tables.
+    std::vector<HostUser *> userById_;
+    std::vector<HostRoom *> roomById_ = std::vector<HostRoom *>(65536, nullptr);
     std::unordered_map<const ServerUserRec *, HostUser *> userIndex_;
     std::unordered_map<const ServerRoomRec *, HostRoom *> roomIndex_;
     std::unordered_map<std::string, HostUser *> byHandle_;

@@ -252,6 +252,7 @@ void freeLimits(MyState *state)
         state->setranks = node->next;
         DisposePtr((Ptr)node);
     }
+    freeLimitIndexes(state);
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
         freeLimitList(state->limits[slot]);
         state->limits[slot] = nullptr;
@@ -286,6 +287,7 @@ AnyType initializeServerPlugin(PluginID pluginID, int argc, char **argv)
     state->lastUserPageRoom = -1;
 
     setDefaultParameters(state);
+    buildLimitIndexes(state);
     setPluginUserInfoSize(pluginID, sizeof(UserDat));
     setPluginRoomInfoSize(pluginID, sizeof(RoomDat));
     FormattedLogMessage(nullptr, "vestrel", "vestrel version %s", VESTREL_VERSION);

@@ -2,6 +2,7 @@
  * lookup of the entry that applies in a room, and the decaying counter. */
 #include <math.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "vestrel.h"
@@ -156,13 +157,10 @@ static sint32 roomClass(MyState *state, ServerRoomRec *room)
     return RC_PUBLIC;
 }
 
-LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitValue *first,
-                                RoomID roomID)
+/* The entry of the chain that applies in a room: the first, in chain
+ * order, that names the room in a range or has the room's class. */
+LimitValue *walkRoomLimit(MyState *state, LimitValue *first, RoomID roomID)
 {
-    (void)serverState;
-    if (first == nullptr)
-        return nullptr;
-
     ServerRoomRec *room = GetRoom(roomID);
     if (room == nullptr) {
         /* A user in no room meets the first entry with any class bit. */
@@ -180,6 +178,242 @@ LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitV
             return entry;
     }
     return nullptr;
+}
+
+/* ---- The lookup index -------------------------------------------------------- */
+
+/* For one slot: the room numbers split into intervals at every range
+ * bound, each with the first ranged entry that covers it, and the first
+ * entry of each room class. The entry the walk gives is the earlier, in
+ * chain order, of the interval's and the class's: two lookups, whatever
+ * the length of the chain. */
+struct LimitIndex {
+    int intervals;
+    sint32 *starts;        /* ascending; interval j is starts[j] .. starts[j+1] - 1 */
+    int *rangedPos;        /* chain position of the interval's entry; NO_ENTRY: none */
+    LimitValue **ranged;   /* that entry */
+    int classPos[RC_BITS]; /* per class bit, the first entry that has it */
+    LimitValue *byClass[RC_BITS];
+    LimitValue *anyClass; /* the first entry with any class bit */
+};
+
+#define NO_ENTRY 0x7FFFFFFF
+#define ROOM_LOW (-32768) /* the room numbers a RoomID can hold */
+#define ROOM_HIGH 32767
+
+static sint32 clampRoom(sint32 n)
+{
+    return n < ROOM_LOW ? ROOM_LOW : (n > ROOM_HIGH + 1 ? ROOM_HIGH + 1 : n);
+}
+
+static int classBit(sint32 cls)
+{
+    for (int b = 0; b < RC_BITS; b++) {
+        if (cls == (1 << b))
+            return b;
+    }
+    return -1;
+}
+
+/* The interval holding room number n: the last start at or below it. */
+static int intervalOf(const LimitIndex *index, sint32 n)
+{
+    int lo = 0, hi = index->intervals - 1;
+    while (lo < hi) {
+        int mid = lo + (hi - lo + 1) / 2;
+        if (index->starts[mid] <= n)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
+
+static void freeIndex(LimitIndex *index)
+{
+    if (index == nullptr)
+        return;
+    if (index->starts != nullptr)
+        DisposePtr((Ptr)index->starts);
+    if (index->rangedPos != nullptr)
+        DisposePtr((Ptr)index->rangedPos);
+    if (index->ranged != nullptr)
+        DisposePtr((Ptr)index->ranged);
+    DisposePtr((Ptr)index);
+}
+
+static int compareSint32(const void *a, const void *b)
+{
+    sint32 x = *(const sint32 *)a, y = *(const sint32 *)b;
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+/* Every range bound, clamped to the room numbers, sorted and unique. */
+static int collectStarts(LimitValue *first, LimitIndex *index, int bounds)
+{
+    index->starts = (sint32 *)NewPtr((sint32)(sizeof(sint32) * (size_t)bounds));
+    if (index->starts == nullptr)
+        return 0;
+    int n = 0;
+    index->starts[n++] = ROOM_LOW;
+    for (LimitValue *e = first; e != nullptr; e = e->next) {
+        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
+            if (r->low > r->high)
+                continue;
+            index->starts[n++] = clampRoom(r->low);
+            index->starts[n++] = clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1);
+        }
+    }
+    qsort(index->starts, (size_t)n, sizeof(sint32), compareSint32);
+    int unique = 0;
+    for (int i = 0; i < n; i++) {
+        if (index->starts[i] > ROOM_HIGH)
+            break;
+        if (unique == 0 || index->starts[i] != index->starts[unique - 1])
+            index->starts[unique++] = index->starts[i];
+    }
+    index->intervals = unique;
+    return 1;
+}
+
+/* The first interval at or after j that no entry has taken yet; `next`
+ * links taken intervals onwards, shortened on the way. */
+static int firstFree(int *next, int j)
+{
+    int root = j;
+    while (next[root] != root)
+        root = next[root];
+    while (next[j] != root) {
+        int up = next[j];
+        next[j] = root;
+        j = up;
+    }
+    return root;
+}
+
+/* Each interval takes the first ranged entry, in chain order, that covers
+ * it; every interval is taken once, so the cost stays near the number of
+ * ranges and intervals. */
+static int paintRanges(LimitValue *first, LimitIndex *index)
+{
+    int n = index->intervals;
+    index->rangedPos = (int *)NewPtr((sint32)(sizeof(int) * (size_t)n));
+    index->ranged = (LimitValue **)NewPtrClear((sint32)(sizeof(LimitValue *) * (size_t)n));
+    int *next = (int *)NewPtr((sint32)(sizeof(int) * (size_t)(n + 1)));
+    if (index->rangedPos == nullptr || index->ranged == nullptr || next == nullptr) {
+        if (next != nullptr)
+            DisposePtr((Ptr)next);
+        return 0;
+    }
+    for (int j = 0; j < n; j++)
+        index->rangedPos[j] = NO_ENTRY;
+    for (int j = 0; j <= n; j++)
+        next[j] = j; /* next[n] stays: past the last interval */
+
+    int pos = 0;
+    for (LimitValue *e = first; e != nullptr; e = e->next, pos++) {
+        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
+            if (r->low > r->high || r->high < ROOM_LOW || r->low > ROOM_HIGH)
+                continue;
+            int a = intervalOf(index, clampRoom(r->low));
+            int b = intervalOf(index, r->high > ROOM_HIGH ? ROOM_HIGH : r->high);
+            for (int j = firstFree(next, a); j <= b; j = firstFree(next, j)) {
+                index->rangedPos[j] = pos;
+                index->ranged[j] = e;
+                next[j] = j + 1;
+            }
+        }
+    }
+    DisposePtr((Ptr)next);
+    return 1;
+}
+
+static LimitIndex *buildIndex(LimitValue *first)
+{
+    LimitIndex *index = (LimitIndex *)NewPtrClear(sizeof(LimitIndex));
+    if (index == nullptr)
+        return nullptr;
+    int bounds = 1;
+    int pos = 0;
+    for (int b = 0; b < RC_BITS; b++)
+        index->classPos[b] = NO_ENTRY;
+    for (LimitValue *e = first; e != nullptr; e = e->next, pos++) {
+        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next)
+            bounds += 2;
+        for (int b = 0; b < RC_BITS; b++) {
+            if ((e->roomsChecked & (1 << b)) && index->classPos[b] == NO_ENTRY) {
+                index->classPos[b] = pos;
+                index->byClass[b] = e;
+            }
+        }
+        if (e->roomsChecked != 0 && index->anyClass == nullptr)
+            index->anyClass = e;
+    }
+    if (!collectStarts(first, index, bounds) || !paintRanges(first, index)) {
+        freeIndex(index);
+        return nullptr;
+    }
+    return index;
+}
+
+static int hasRanges(const LimitValue *first)
+{
+    for (const LimitValue *e = first; e != nullptr; e = e->next) {
+        if (e->roomNumbers != nullptr)
+            return 1;
+    }
+    return 0;
+}
+
+/* A chain of class entries only needs no index: its walk ends at the
+ * first entry of the room's class. */
+void buildLimitIndexes(MyState *state)
+{
+    freeLimitIndexes(state);
+    for (int slot = 0; slot < NBR_LIMITS; slot++) {
+        if (hasRanges(state->limits[slot]))
+            state->limitIndex[slot] = buildIndex(state->limits[slot]);
+    }
+}
+
+void freeLimitIndexes(MyState *state)
+{
+    for (int slot = 0; slot < NBR_LIMITS; slot++) {
+        freeIndex(state->limitIndex[slot]);
+        state->limitIndex[slot] = nullptr;
+    }
+}
+
+static const LimitIndex *indexFor(const MyState *state, const LimitValue *first)
+{
+    for (int slot = 0; slot < NBR_LIMITS; slot++) {
+        if (state->limits[slot] == first)
+            return state->limitIndex[slot];
+    }
+    return nullptr;
+}
+
+/* An index, where the chain has one, gives exactly the walk's entry; a
+ * chain without one (no memory for it) is walked. */
+LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitValue *first,
+                                RoomID roomID)
+{
+    (void)serverState;
+    if (first == nullptr)
+        return nullptr;
+    const LimitIndex *index = indexFor(state, first);
+    if (index == nullptr)
+        return walkRoomLimit(state, first, roomID);
+
+    ServerRoomRec *room = GetRoom(roomID);
+    if (room == nullptr)
+        return index->anyClass;
+    int bit = classBit(roomClass(state, room));
+    int j = intervalOf(index, room->room.roomID);
+    int classPos = bit >= 0 ? index->classPos[bit] : NO_ENTRY;
+    if (index->rangedPos[j] < classPos)
+        return index->ranged[j];
+    return classPos != NO_ENTRY ? index->byClass[bit] : nullptr;
 }
 
 LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *first)

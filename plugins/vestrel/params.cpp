@@ -486,6 +486,7 @@ int loadParameterFile(MyState *state, ServerUserRec *user)
     resetLoadValues(state);
     if (readLines(&load) == 0) {
         fclose(load.file);
+        buildLimitIndexes(state); /* the lines before the failure are in force */
         return 0;
     }
 
@@ -493,6 +494,7 @@ int loadParameterFile(MyState *state, ServerUserRec *user)
     if (!state->idleScheduled) {
         if (scheduleAction(state, 0, TA_IDLE, 1) == 0) {
             fclose(load.file);
+            buildLimitIndexes(state);
             return 0;
         }
         state->idleScheduled = 1;
@@ -500,6 +502,7 @@ int loadParameterFile(MyState *state, ServerUserRec *user)
     fclose(load.file);
 
     sortTypeLimits(user, state);
+    buildLimitIndexes(state);
     showParameters(state, user, 1);
     return 1;
 }

@@ -59,6 +59,7 @@ enum {
 #define RC_LIMBO 0x0008
 #define RC_ALTMEMBER 0x0010
 #define RC_ALL 0x001F
+#define RC_BITS 5 /* the class bits, RC_PUBLIC .. RC_ALTMEMBER */
 #define RC_WARN 0x8000
 
 /* What a limit line carries after the parameter name */
@@ -228,7 +229,8 @@ struct MyState {
     char *pageResponse;
     char *gpageResponse;
     int hideops;
-    int idleScheduled; /* the perpetual idle check has been started */
+    int idleScheduled;                         /* the perpetual idle check has been started */
+    struct LimitIndex *limitIndex[NBR_LIMITS]; /* per slot, built with its chain; owned */
 };
 
 /* ---- Commands ------------------------------------------------------------ */
@@ -406,6 +408,11 @@ void setDefaultParameters(MyState *state);
 void freeLimitList(LimitValue *first);
 LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitValue *first,
                                 RoomID roomID);
+LimitValue *walkRoomLimit(MyState *state, LimitValue *first, RoomID roomID);
+/* Built whenever the chains are complete (after a load, whole or not, and
+ * at start); freed with them. */
+void buildLimitIndexes(MyState *state);
+void freeLimitIndexes(MyState *state);
 LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *first);
 int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
                const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
