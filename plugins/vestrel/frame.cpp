@@ -71,6 +71,29 @@ void replaceText(char **field, const char *text)
         *field = copyText(text);
 }
 
+/* A remembered line's block holds REMEMBER_MIN bytes, or the line and its
+ * NUL when longer, so its size follows from what it holds: a new line that
+ * fits is copied in place, and the chat path allocates nothing once a
+ * user's block exists. Only rememberText and freeText touch such fields. */
+static size_t rememberedSize(const char *text)
+{
+    size_t n = strlen(text) + 1;
+    return n > REMEMBER_MIN ? n : REMEMBER_MIN;
+}
+
+void rememberText(char **field, const char *text)
+{
+    size_t n = strlen(text) + 1;
+    if (*field != nullptr && n <= rememberedSize(*field)) {
+        memmove(*field, text, n);
+        return;
+    }
+    freeText(field);
+    *field = NewPtr((sint32)(n > REMEMBER_MIN ? n : REMEMBER_MIN));
+    if (*field != nullptr)
+        memcpy(*field, text, n);
+}
+
 /* ---- Shared routines --------------------------------------------------- */
 
 /* Undoes a refused change in the sender's own client by telling it what the

@@ -397,7 +397,10 @@ static int mimicked(ServerState *serverState, MyState *state, const char *line, 
         return 0;
 
     if ((uint32)strlen(line) < entry->maximum) {
-        replaceText(&rd->lastChat, nullptr);
+        /* Too short to count: the room remembers nothing. The block is
+         * kept; an empty line never equals one long enough to compare. */
+        if (rd->lastChat != nullptr)
+            rd->lastChat[0] = '\0';
         rd->lastUserID = 0;
         return 0;
     }
@@ -407,7 +410,7 @@ static int mimicked(ServerState *serverState, MyState *state, const char *line, 
             warnOnce(user, ud, L_MIMICK, "Repeating others chat is limited here");
         return 1;
     }
-    replaceText(&rd->lastChat, line);
+    rememberText(&rd->lastChat, line);
     rd->lastUserID = user->user.userID;
     return 0;
 }
@@ -449,7 +452,7 @@ int badchat(const char *line, ServerState *serverState, MyState *state, UserID t
         return 1;
 
     if (ud->lastChat == nullptr) {
-        ud->lastChat = copyText("");
+        rememberText(&ud->lastChat, "");
         if (ud->lastChat == nullptr)
             return 0;
     }
@@ -458,7 +461,8 @@ int badchat(const char *line, ServerState *serverState, MyState *state, UserID t
     if (page && pageIsNotAcceptable(serverState, state, line))
         return 1;
     int result = chatRate(serverState, state, ud, page, repeated);
-    replaceText(&ud->lastChat, line);
+    if (!repeated)
+        rememberText(&ud->lastChat, line);
     return result;
 }
 
@@ -683,7 +687,7 @@ static ClientMsg *pageToOperators(ServerState *serverState, MyState *state, Clie
     if (ud == nullptr)
         return message;
     if (ud->lastChat == nullptr) {
-        ud->lastChat = copyText("");
+        rememberText(&ud->lastChat, "");
         if (ud->lastChat == nullptr)
             return message;
     }
@@ -693,7 +697,7 @@ static ClientMsg *pageToOperators(ServerState *serverState, MyState *state, Clie
                    : message;
     if (countAgainst(serverState, state, ud, L_PAGE, &ud->chat, 1, "Page messages"))
         return nullptr;
-    replaceText(&ud->lastChat, text);
+    rememberText(&ud->lastChat, text);
     return message;
 }
 

@@ -381,6 +381,8 @@ int do_rbanlist(CMD_PARAMS);
 char *copyText(const char *text);
 void freeText(char **text);
 void replaceText(char **field, const char *text); /* null empties the field */
+#define REMEMBER_MIN 256 /* bytes of a remembered line's block, at the least */
+void rememberText(char **field, const char *text); /* reuses the field's block */
 
 int isOperator(const ServerUserRec *user);
 UserDat *getUserDat(MyState *state, ServerUserRec *user);
