@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,6 +74,7 @@ struct World {
     ServerState *state() { return host->state(); }
     ClientMsg *call(ServerUserRec *u, ClientMsg *msg)
     {
+        host->makeCurrent();
         state()->currentUser = u;
         return handle(state(), dat, msg);
     }
@@ -84,13 +86,17 @@ Point placeOf(int i)
     return Point{static_cast<sint16>(20 + (k / 10) * 70), static_cast<sint16>(20 + (k % 10) * 45)};
 }
 
+// Every world is built once and kept: the cases run interleaved.
 World &world(const Plugin &plugin, const std::string &params, int members)
 {
-    static std::unique_ptr<World> w;
+    static std::map<std::string, std::unique_ptr<World>> worlds;
     std::string key = std::string(plugin.path) + "|" + params + "|" + std::to_string(members);
-    if (w != nullptr && w->key == key)
-        return *w;
-    w.reset();
+    auto found = worlds.find(key);
+    if (found != worlds.end()) {
+        found->second->host->makeCurrent();
+        return *found->second;
+    }
+    auto &w = worlds[key];
     w = std::make_unique<World>();
     w->key = key;
     w->host = std::make_unique<vh::Host>();
@@ -341,6 +347,7 @@ void BM_idle_100k(benchmark::State &state)
     }
     HandleTimerEventProc fire = w.host->procs().handleTimerEvent;
     for (auto _ : state) {
+        w.host->makeCurrent();
         w.state()->currentUser = nullptr;
         fire(w.state(), w.dat, event);
         event = w.host->takeTimer(); // rescheduled: take it back
@@ -391,6 +398,7 @@ void registerAll()
 
 int main(int argc, char **argv)
 {
+    vh::Host::allowSeveral();
     registerAll();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

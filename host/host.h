@@ -81,6 +81,10 @@ class Host
     Host &operator=(const Host &) = delete;
 
     static Host *current();
+    // Several hosts may live at once after allowSeveral(); the services
+    // act on the one made current last (the newest, until another is).
+    static void allowSeveral();
+    void makeCurrent();
 
     // Plug-in. load/attach initialise it with args {name, paramFile}.
     bool loadPlugin(const std::string &path, const std::string &paramFile);
