@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -842,6 +843,34 @@ TEST_F(Params, FailedIdleEventEndsTheFirstLoad)
     EXPECT_FALSE(start("guestwiz no\n"));
     EXPECT_TRUE(saw("log [vestrel]: *** vestrel initialization failed ***"));
     EXPECT_FALSE(saw("log [vestrel]: guestwiz no")) << "no report";
+    EXPECT_EQ(host->liveBlocks(), 0u);
+}
+
+} // namespace
+
+namespace
+{
+
+class ParamsDirectory : public HostTest
+{
+};
+
+TEST_F(ParamsDirectory, ADirectoryIsRefusedAtStartAndOnReloadKeepsTheFileInForce)
+{
+    ASSERT_TRUE(start("chat 5 1 public\n"));
+    std::filesystem::remove(paramPath);
+    std::filesystem::create_directory(paramPath);
+    lines();
+    EXPECT_EQ(loadParameterFile(state(), nullptr), 0);
+    EXPECT_TRUE(saw("log [vestrel]: Open failed Is a directory, errno=21, on file " + paramPath));
+    ASSERT_NE(state()->limits[L_CHAT], nullptr) << "the configuration in force stays";
+    EXPECT_EQ(state()->limits[L_CHAT]->maximum, 5u);
+
+    host->shutdown();
+    host.reset();
+    host = std::make_unique<vh::Host>();
+    EXPECT_FALSE(host->attachPlugin(staticProcs(), paramPath));
+    EXPECT_TRUE(saw("log [vestrel]: *** vestrel initialization failed ***"));
     EXPECT_EQ(host->liveBlocks(), 0u);
 }
 

@@ -18,6 +18,11 @@
 
 #include "host.h"
 #include "plugin_path.h"
+#include "vestrel.h"
+
+#ifdef HAVE_LIBEDIT
+#include <editline/readline.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -107,6 +112,82 @@ uint32_t code(const std::string &s)
     return c;
 }
 
+// Every directive with its syntax: help lists them, and a malformed line
+// is answered with its directive's.
+struct Directive {
+    const char *name;
+    const char *syntax;
+    const char *what;
+};
+
+const Directive kDirectives[] = {
+    {"params", "params ... end", "the parameter file, one line each, up to a line end"},
+    {"start", "start [missing]", "start the plug-in now (missing: with no parameter file)"},
+    {"clock", "clock <YYYY-MM-DD> <HH:MM:SS>", "set the virtual clock (local time)"},
+    {"room",
+     "room <id> [private] [closed] [operators-only] [nolooseprops] [password=<p>] "
+     "[owner=<user>|none] [drawings=<n>] [lenvars=<n>] [max=<n>] [name <text>]",
+     "create or change a room"},
+    {"connect",
+     "connect <user> [guest|member|wizard|god] [hidden] [ip=<a.b.c.d>] [counter=<n>] "
+     "[crc=<n>] [puid=<n>] [room=<id>] [client=<n>] [logon=<seconds>] [pos=<x>,<y>] "
+     "[name <text>]",
+     "connect a user (logon=: his logon data arrive that late)"},
+    {"disconnect", "disconnect <user>", "the user leaves"},
+    {"advance", "advance <seconds>", "run the virtual clock, firing timers (at most a year)"},
+    {"shutdown", "shutdown", "shut the plug-in down and report the blocks left"},
+    {"<user>",
+     "<user> say|xsay|gmsg|rmsg|page <text> | whisper|xwhisper <user> <text> | goto <room> | "
+     "loc <x> <y> | face <n> | color <n> | props <id>[:<crc>] ...|none | "
+     "desc <face> <color> <props> | name <text> | drop <id> <x> <y> | moveprop <n> <x> <y> | "
+     "delprop <n>|all | draw path|clear|delete [<bytes>] | spot | lock | unlock | users | "
+     "rooms | superuser | ping | raw <code> <hex bytes> | quit",
+     "a message from that user's client"},
+    {"expect", "expect <line>", "some line of the last step is this"},
+    {"expect-not", "expect-not <line>", "no line of the last step is this"},
+    {"expect-quiet", "expect-quiet", "the last step printed nothing"},
+    {"check",
+     "check <user> room|pos|face|color|props|name|owns|online <value> | "
+     "check room <id> owner|people|looseprops|drawings|roomflags <value> | check blocks <n>",
+     "compare the world with a value"},
+    {"help", "help [<directive>]", "this list, or one directive"},
+    {"quit", "quit (or exit)", "leave"},
+};
+
+const Directive *findDirective(const std::string &name)
+{
+    for (const Directive &d : kDirectives) {
+        if (name == d.name || (name == "exit" && std::string(d.name) == "quit"))
+            return &d;
+    }
+    return nullptr;
+}
+
+std::string syntaxOf(const std::string &name)
+{
+    const Directive *d = findDirective(name);
+    return d != nullptr ? d->syntax : std::string("help lists the directives");
+}
+
+constexpr long kMaxAdvance = 31536000; // a year of seconds
+
+bool isPosition(long v)
+{
+    return v >= -32768 && v <= 32767;
+}
+
+// A calendar date and time that exist (years the clock can hold).
+bool validClock(int y, int mo, int d, int h, int mi, int s)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 1970 || y > 2100 || mo < 1 || mo > 12 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+        s < 0 || s > 59)
+        return false;
+    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    int inMonth = days[mo - 1] + (mo == 2 && leap ? 1 : 0);
+    return d >= 1 && d <= inMonth;
+}
+
 class Simulator
 {
   public:
@@ -122,6 +203,12 @@ class Simulator
     }
 
     void setParams(const std::string &text) { writeFile("vestrel.conf", text); }
+    // A console answers a typo with its syntax and does not count it.
+    void setConsole() { console_ = true; }
+    void setVerbose() { verbose_ = true; }
+    void paramsGiven() { paramsGiven_ = true; }
+    bool quitting() const { return quit_; }
+    bool inParams() const { return inParams_; }
     // Nothing printed, not even a failed check: for allocation walks.
     void setSilent() { silent_ = true; }
     vh::Host &host() { return host_; }
@@ -149,7 +236,14 @@ class Simulator
     bool ensureStarted(const std::string &where);
     void start(bool missing);
     void fail(const std::string &where, const std::string &what);
-    void pass() { passed_++; }
+    void refuse(const std::string &where, const std::string &why);
+    void pass(const std::string &where, const Line &l)
+    {
+        passed_++;
+        if (verbose_ && !silent_)
+            std::printf("ok %s: %s\n", where.c_str(), vh::printable(l.raw).c_str());
+    }
+    void help(const Line &l);
     void check(const std::string &where, const Line &l);
     void checkUser(const std::string &where, const Line &l);
     void checkRoom(const std::string &where, const Line &l);
@@ -163,6 +257,8 @@ class Simulator
     std::string dir_;
     bool quiet_;
     bool silent_ = false;
+    bool console_ = false, verbose_ = false, quit_ = false;
+    bool paramsGiven_ = false, toldOverride_ = false;
     bool echoDirectives_;
     bool started_ = false;
     bool dead_ = false; // failed to start, or shut down
@@ -181,6 +277,30 @@ void Simulator::fail(const std::string &where, const std::string &what)
     std::printf("%s: %s\n", where.c_str(), what.c_str());
     for (const std::string &l : step_)
         std::printf("  | %s\n", l.c_str());
+}
+
+// In a scenario file a malformed line is an error; at the console it is
+// answered and the session goes on.
+void Simulator::refuse(const std::string &where, const std::string &why)
+{
+    if (!console_)
+        return fail(where, why);
+    std::printf("%s\n", why.c_str());
+}
+
+void Simulator::help(const Line &l)
+{
+    if (l.words.size() >= 2) {
+        const Directive *d = findDirective(l.words[1]);
+        if (d == nullptr)
+            std::printf("no directive %s: help lists them\n", vh::printable(l.words[1]).c_str());
+        else
+            std::printf("%s\n    %s\n", d->syntax, d->what);
+        return;
+    }
+    std::printf("Directives (help <directive> for one; # starts a comment):\n");
+    for (const Directive &d : kDirectives)
+        std::printf("  %-13s %s\n", d.name, d.what);
 }
 
 void Simulator::start(bool missing)
@@ -216,6 +336,11 @@ void Simulator::play(const std::string &where, const std::string &raw)
         if (split(raw).words == std::vector<std::string>{"end"}) {
             inParams_ = false;
             setParams(paramsText_);
+            if (paramsGiven_ && !toldOverride_ && !silent_) {
+                std::printf("vestrel-sim: the scenario's params block replaces the file given "
+                            "with --params\n");
+                toldOverride_ = true;
+            }
         } else {
             paramsText_ += raw + "\n";
         }
@@ -231,7 +356,15 @@ void Simulator::play(const std::string &where, const std::string &raw)
         return;
     }
     if (!quiet_ && echoDirectives_)
-        std::printf("> %s\n", raw.c_str());
+        std::printf("> %s\n", vh::printable(raw).c_str());
+    if (w == "help" || w == "?") {
+        help(l);
+        return;
+    }
+    if ((w == "quit" || w == "exit") && l.words.size() == 1) {
+        quit_ = true;
+        return;
+    }
     step_.clear();
 
     if (w == "params" && l.words.size() == 1) {
@@ -239,15 +372,20 @@ void Simulator::play(const std::string &where, const std::string &raw)
         paramsText_.clear();
     } else if (w == "start" && l.words.size() <= 2) {
         bool missing = l.words.size() == 2 && l.words[1] == "missing";
-        if (started_ || (l.words.size() == 2 && !missing))
-            fail(where, "start: malformed, or the plug-in was started already");
+        if (l.words.size() == 2 && !missing)
+            refuse(where, "usage: " + syntaxOf("start"));
+        else if (started_)
+            refuse(where, "start: the plug-in was started already");
         else
             start(missing);
     } else if (w == "clock" && l.words.size() == 3) {
         int y, mo, d, h, mi, s;
-        if (std::sscanf(l.words[1].c_str(), "%d-%d-%d", &y, &mo, &d) != 3 ||
-            std::sscanf(l.words[2].c_str(), "%d:%d:%d", &h, &mi, &s) != 3)
-            fail(where, "clock <YYYY-MM-DD> <HH:MM:SS>");
+        char extra;
+        if (std::sscanf(l.words[1].c_str(), "%d-%d-%d%c", &y, &mo, &d, &extra) != 3 ||
+            std::sscanf(l.words[2].c_str(), "%d:%d:%d%c", &h, &mi, &s, &extra) != 3)
+            refuse(where, "usage: " + syntaxOf("clock"));
+        else if (!validClock(y, mo, d, h, mi, s))
+            refuse(where, "clock: no such date or time: " + vh::printable(l.textAfter(0)));
         else
             vh::setClock(vh::localTime(y, mo, d, h, mi, s));
     } else if (w == "room" && l.words.size() >= 2) {
@@ -264,8 +402,12 @@ void Simulator::play(const std::string &where, const std::string &raw)
         else
             fail(where, "no user " + l.words[1]);
     } else if (w == "advance" && l.words.size() == 2 && number(l.words[1])) {
-        if (ensureStarted(where))
-            host_.advance(*number(l.words[1]));
+        long seconds = *number(l.words[1]);
+        if (seconds < 0 || seconds > kMaxAdvance)
+            refuse(where, "advance: the seconds are 0 to " + std::to_string(kMaxAdvance) +
+                              " (a year), not " + l.words[1]);
+        else if (ensureStarted(where))
+            host_.advance(seconds);
     } else if (w == "shutdown" && l.words.size() == 1) {
         if (!ensureStarted(where))
             return;
@@ -276,9 +418,11 @@ void Simulator::play(const std::string &where, const std::string &raw)
         if (ensureStarted(where))
             action(where, l, user(w));
     } else if (l.words.size() >= 2 && counters_.count(w) != 0) {
-        fail(where, w + " is not connected");
+        refuse(where, w + " is not connected");
+    } else if (findDirective(w) != nullptr) {
+        refuse(where, "usage: " + syntaxOf(w));
     } else {
-        fail(where, "malformed directive: " + raw);
+        refuse(where, "malformed directive: " + vh::printable(raw) + "; help lists the directives");
     }
 }
 
@@ -286,7 +430,7 @@ void Simulator::room(const std::string &where, const Line &l)
 {
     auto id = number(l.words[1]);
     if (!id || *id < -32768 || *id > 32767) {
-        fail(where, "room <id> ...");
+        refuse(where, "usage: " + syntaxOf("room") + " (the id is -32768 to 32767)");
         return;
     }
     RoomID rid = static_cast<RoomID>(*id);
@@ -318,7 +462,7 @@ void Simulator::room(const std::string &where, const Line &l)
             owner = user(*v);
             setOwner = true;
             if (owner == nullptr && *v != "none") {
-                fail(where, "no user " + *v);
+                refuse(where, "room: no user " + *v);
                 return;
             }
         } else if (auto v = value("drawings"); v && number(*v)) {
@@ -328,7 +472,8 @@ void Simulator::room(const std::string &where, const Line &l)
         } else if (auto v = value("max"); v && number(*v)) {
             o.maxOccupancy = static_cast<int>(*number(*v));
         } else {
-            fail(where, "room: unknown option " + w);
+            refuse(where,
+                   "room: unknown option " + vh::printable(w) + "; usage: " + syntaxOf("room"));
             return;
         }
     }
@@ -358,7 +503,10 @@ void Simulator::connect(const std::string &where, const Line &l)
             o.rank = ranks.at(w);
         } else if (w == "hidden") {
             o.hidden = true;
-        } else if (key == "ip" && address(val)) {
+        } else if (key == "ip") {
+            if (!address(val))
+                return refuse(where, "connect: ip= takes an IPv4 address such as 10.0.0.1, not " +
+                                         vh::printable(val));
             o.ip = *address(val);
         } else if (key == "counter" && n) {
             o.counter = static_cast<uint32_t>(*n);
@@ -367,6 +515,8 @@ void Simulator::connect(const std::string &where, const Line &l)
         } else if (key == "puid" && n) {
             o.puid = static_cast<uint32_t>(*n);
         } else if (key == "room" && n) {
+            if (*n < -32768 || *n > 32767 || host_.room(static_cast<RoomID>(*n)) == nullptr)
+                return refuse(where, "connect: no room " + val + " (make it with room first)");
             o.room = static_cast<RoomID>(*n);
         } else if (key == "client" && n) {
             o.clientType = static_cast<uint32_t>(*n);
@@ -374,10 +524,15 @@ void Simulator::connect(const std::string &where, const Line &l)
             o.logonDelay = static_cast<int>(*n);
         } else if (key == "pos" && val.find(',') != std::string::npos &&
                    number(val.substr(0, val.find(','))) && number(val.substr(val.find(',') + 1))) {
-            o.x = static_cast<int>(*number(val.substr(0, val.find(','))));
-            o.y = static_cast<int>(*number(val.substr(val.find(',') + 1)));
+            long x = *number(val.substr(0, val.find(','))),
+                 y = *number(val.substr(val.find(',') + 1));
+            if (!isPosition(x) || !isPosition(y))
+                return refuse(where, "connect: a position is -32768 to 32767 each way");
+            o.x = static_cast<int>(x);
+            o.y = static_cast<int>(y);
         } else {
-            fail(where, "connect: unknown option " + w);
+            refuse(where, "connect: unknown option " + vh::printable(w) +
+                              "; usage: " + syntaxOf("connect"));
             return;
         }
     }
@@ -413,13 +568,14 @@ void Simulator::action(const std::string &where, const Line &l, ServerUserRec *u
     const std::string &a = l.words[1];
     const size_t n = l.words.size();
     auto num = [&](size_t i) { return i < n ? number(l.words[i]) : std::nullopt; };
-    auto bad = [&](const char *usage) { fail(where, std::string("usage: <handle> ") + usage); };
+    auto bad = [&](const char *usage) { refuse(where, std::string("usage: <user> ") + usage); };
     auto to = [&]() -> ServerUserRec * {
         ServerUserRec *target = n >= 3 ? user(l.words[2]) : nullptr;
         if (target == nullptr)
-            fail(where, "no user " + (n >= 3 ? l.words[2] : std::string("given")));
+            refuse(where, "no user " + (n >= 3 ? l.words[2] : std::string("given")));
         return target;
     };
+    auto place = [&](size_t i) { return num(i) && isPosition(*num(i)); };
     static const std::map<std::string, int> drawings = {
         {"path", DC_Path}, {"clear", DC_Detonate}, {"delete", DC_Delete}};
 
@@ -441,6 +597,8 @@ void Simulator::action(const std::string &where, const Line &l, ServerUserRec *u
             host_.xwhisper(u, target, l.textAfter(2));
     } else if (a == "goto" && n == 3 && num(2)) {
         host_.gotoRoom(u, static_cast<RoomID>(*num(2)));
+    } else if (a == "loc" && n == 4 && num(2) && num(3) && !(place(2) && place(3))) {
+        bad("loc <x> <y> (each -32768 to 32767)");
     } else if (a == "loc" && n == 4 && num(2) && num(3)) {
         host_.moveTo(u, static_cast<int>(*num(2)), static_cast<int>(*num(3)));
     } else if (a == "face" && n == 3 && num(2)) {
@@ -495,7 +653,8 @@ void Simulator::action(const std::string &where, const Line &l, ServerUserRec *u
     } else if (a == "quit" && n == 2) {
         host_.disconnect(u);
     } else {
-        fail(where, "malformed directive: " + l.raw);
+        refuse(where, "malformed directive: " + vh::printable(l.raw) +
+                          "; help <user> lists what a user can send");
     }
 }
 
@@ -507,20 +666,20 @@ void Simulator::check(const std::string &where, const Line &l)
     if (w == "expect" && l.words.size() >= 2) {
         std::string want = vh::printable(l.textAfter(0));
         bool found = std::find(step_.begin(), step_.end(), want) != step_.end();
-        found ? pass() : fail(where, "expected the line: " + want);
+        found ? pass(where, l) : fail(where, "expected the line: " + want);
     } else if (w == "expect-not" && l.words.size() >= 2) {
         std::string unwanted = vh::printable(l.textAfter(0));
         bool found = std::find(step_.begin(), step_.end(), unwanted) != step_.end();
-        found ? fail(where, "did not expect the line: " + unwanted) : pass();
+        found ? fail(where, "did not expect the line: " + unwanted) : pass(where, l);
     } else if (w == "expect-quiet" && l.words.size() == 1) {
-        step_.empty() ? pass() : fail(where, "expected the step to print nothing");
+        step_.empty() ? pass(where, l) : fail(where, "expected the step to print nothing");
     } else if (w == "check" && l.words.size() >= 3 && l.words[1] == "blocks") {
         auto n = number(l.words[2]);
         if (!n)
             return fail(where, "check blocks <n>");
         size_t live = host_.liveBlocks();
         live == static_cast<size_t>(*n)
-            ? pass()
+            ? pass(where, l)
             : fail(where, "expected " + l.words[2] + " blocks, found " + std::to_string(live));
     } else if (w == "check" && l.words.size() >= 4 && l.words[1] == "room") {
         checkRoom(where, l);
@@ -538,7 +697,7 @@ void Simulator::checkUser(const std::string &where, const Line &l)
     ServerUserRec *u = user(handle);
     auto expectEq = [&](const std::string &want, const std::string &got) {
         want == got
-            ? pass()
+            ? pass(where, l)
             : fail(where, "expected " + handle + " " + what + " " + want + ", found " + got);
     };
     if (what == "online") {
@@ -577,7 +736,7 @@ void Simulator::checkRoom(const std::string &where, const Line &l)
     const std::string &what = l.words[3];
     std::string want = l.words.size() > 4 ? l.textAfter(3) : "";
     auto expectEq = [&](const std::string &got) {
-        want == got ? pass()
+        want == got ? pass(where, l)
                     : fail(where, "expected room " + l.words[2] + " " + what + " " + want +
                                       ", found " + got);
     };
@@ -599,7 +758,7 @@ void Simulator::checkRoom(const std::string &where, const Line &l)
     } else if (what == "roomflags") {
         auto want16 = std::strtoul(want.c_str(), nullptr, 16);
         want16 == r->room.roomFlags
-            ? pass()
+            ? pass(where, l)
             : fail(where, "expected room " + l.words[2] + " roomflags " + want + ", found " +
                               std::to_string(r->room.roomFlags));
     } else {
@@ -607,11 +766,86 @@ void Simulator::checkRoom(const std::string &where, const Line &l)
     }
 }
 
+const char kUsage[] = "usage: vestrel-sim [-q] [-v] [--plugin <vestrel.so>] [--params <file>] "
+                      "[--tz <zone>] [--alloc-walk] [scenario]\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: vestrel-sim [-q] [--plugin <vestrel.so>] [--params <file>] "
-                         "[--tz <zone>] [--alloc-walk] [scenario]\n");
+    std::fprintf(stderr, "%s", kUsage);
     return 2;
+}
+
+int help()
+{
+    std::printf("%s", kUsage);
+    std::printf("Plays a scenario against vestrel.so in the substitute host, or, without one,\n"
+                "reads directives from standard input (a console on a terminal).\n"
+                "  -q              print only failures and the summary\n"
+                "  -v              print ok FILE:LINE: for every passing check\n"
+                "  --plugin FILE   the plug-in to load (default: the one built beside)\n"
+                "  --params FILE   the parameter file (a scenario's params block wins)\n"
+                "  --tz ZONE       the time zone of the virtual clock (default UTC)\n"
+                "  --alloc-walk    play the scenario failing each host allocation in turn\n"
+                "  --version       print the version\n"
+                "Type help at the console for the directives.\n");
+    return 0;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A readable file that is not a directory.
+bool readableFile(const std::string &path)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec))
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    return static_cast<bool>(in);
+}
+
+// A zone the C library knows: a file of the zone database, or a POSIX
+// rule such as EST5EDT. An unknown name would silently mean UTC.
+bool knownZone(const std::string &tz)
+{
+    if (tz == "UTC" || tz == "GMT")
+        return true;
+    std::error_code ec;
+    if (tz.find("..") == std::string::npos && fs::is_regular_file("/usr/share/zoneinfo/" + tz, ec))
+        return true;
+    size_t letters = 0;
+    while (letters < tz.size() && std::isalpha(static_cast<unsigned char>(tz[letters])))
+        letters++;
+    return letters >= 3 && letters < tz.size() &&
+           (std::isdigit(static_cast<unsigned char>(tz[letters])) || tz[letters] == '-' ||
+            tz[letters] == '+');
+}
+
+// One line from the console or a file; false at the end of input.
+bool readLine(std::istream &in, bool terminal, const char *prompt, std::string &line)
+{
+#ifdef HAVE_LIBEDIT
+    if (terminal) {
+        char *got = readline(prompt);
+        if (got == nullptr)
+            return false;
+        line = got;
+        if (*got != '\0')
+            add_history(got);
+        std::free(got);
+        return true;
+    }
+#endif
+    if (terminal) {
+        std::printf("%s", prompt);
+        std::fflush(stdout);
+    }
+    return static_cast<bool>(std::getline(in, line));
 }
 
 // Plays the scenario again and again, failing the Nth host allocation of
@@ -649,25 +883,23 @@ int allocationWalk(const std::string &plugin, const std::string &dir, const std:
     return unclean == 0 ? 0 : 1;
 }
 
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    bool quiet = false, walk = false;
+    bool quiet = false, walk = false, verbose = false;
     std::string plugin = defaultPluginPath(argv[0]);
     std::string params, tz = "UTC", scenario, shownName = "<stdin>";
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "-q")
             quiet = true;
+        else if (a == "-v")
+            verbose = true;
+        else if (a == "--help" || a == "-h")
+            return help();
+        else if (a == "--version")
+            return std::printf("vestrel-sim %s\n", VESTREL_VERSION) < 0 ? 1 : 0;
         else if (a == "--alloc-walk")
             walk = true;
         else if (a == "--plugin" && i + 1 < argc)
@@ -683,20 +915,40 @@ int main(int argc, char **argv)
         else
             return usage();
     }
+    if (!knownZone(tz)) {
+        std::fprintf(stderr, "vestrel-sim: unknown time zone %s\n", vh::printable(tz).c_str());
+        return 2;
+    }
     setenv("TZ", tz.c_str(), 1);
     tzset();
 
     std::ifstream file;
     if (!scenario.empty()) {
-        file.open(scenario);
-        if (!file) {
-            std::fprintf(stderr, "vestrel-sim: cannot read %s\n", scenario.c_str());
+        if (!readableFile(scenario)) {
+            std::fprintf(stderr, "vestrel-sim: cannot read %s: not a readable file\n",
+                         shownName.c_str());
             return 2;
         }
+        file.open(scenario);
     }
     std::string tmpl = (fs::temp_directory_path() / "vestrel-sim-XXXXXX").string();
     if (mkdtemp(tmpl.data()) == nullptr || chdir(tmpl.c_str()) != 0) {
         std::fprintf(stderr, "vestrel-sim: cannot make a working directory\n");
+        return 2;
+    }
+    auto cleanUp = [&] {
+        std::error_code ec;
+        fs::current_path("/", ec);
+        fs::remove_all(tmpl, ec);
+    };
+
+    // A parameter file the plug-in cannot read: its own refusal, as at a
+    // server's start.
+    if (!params.empty() && !readableFile(params)) {
+        vh::Host host;
+        host.echo = [](const std::string &l) { std::printf("%s\n", l.c_str()); };
+        host.loadPlugin(plugin, params);
+        cleanUp();
         return 2;
     }
 
@@ -715,20 +967,26 @@ int main(int argc, char **argv)
             allocationWalk(plugin, tmpl, shownName, lines, params.empty() ? "" : readFile(params));
     } else {
         std::istream &in = scenario.empty() ? std::cin : file;
-        bool console = scenario.empty() && isatty(STDIN_FILENO);
-        Simulator sim(plugin, tmpl, quiet, !console);
-        if (!params.empty())
+        bool terminal = scenario.empty() && isatty(STDIN_FILENO);
+        Simulator sim(plugin, tmpl, quiet, !terminal);
+        if (scenario.empty())
+            sim.setConsole();
+        if (verbose)
+            sim.setVerbose();
+        if (!params.empty()) {
             sim.setParams(readFile(params));
+            sim.paramsGiven();
+        }
+        if (terminal)
+            std::printf("vestrel-sim %s: parameter file %s\ntype help for the directives, quit to "
+                        "leave\n",
+                        VESTREL_VERSION,
+                        params.empty() ? "(none: empty until a params block)" : params.c_str());
         const std::string &name = shownName;
         std::string line;
         int lineno = 0;
-        for (;;) {
-            if (console) {
-                std::printf("vestrel> ");
-                std::fflush(stdout);
-            }
-            if (!std::getline(in, line))
-                break;
+        while (!sim.quitting() &&
+               readLine(in, terminal, sim.inParams() ? "params> " : "vestrel> ", line)) {
             lineno++;
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
@@ -739,8 +997,6 @@ int main(int argc, char **argv)
         std::printf("%d passed, %d failed\n", sim.passed(), sim.failed());
         status = sim.failed() == 0 ? 0 : 1;
     }
-    std::error_code ec;
-    fs::current_path("/", ec);
-    fs::remove_all(tmpl, ec);
+    cleanUp();
     return status;
 }

@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <sys/stat.h>
+
 #include "vestrel.h"
 
 const char theWizardsMayMsg[] =
@@ -472,6 +474,14 @@ int loadParameterFile(MyState *state, ServerUserRec *user)
 
     Load load = {state, user, nullptr, state->argv[1], 0, nullptr};
     load.file = fopen(load.path, "r");
+    /* A directory opens, but reads as nothing: it is refused like a file
+     * that cannot be opened, before the configuration in force is let go. */
+    struct stat info;
+    if (load.file != nullptr && fstat(fileno(load.file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        fclose(load.file);
+        load.file = nullptr;
+        errno = EISDIR;
+    }
     if (load.file == nullptr) {
         int e = errno;
         FormattedLogMessage(user, "vestrel", "Open failed %s, errno=%d, on file %s", strerror(e), e,
