@@ -443,7 +443,20 @@ int isWhereCheckedOK(MyState *state, ServerUserRec *user, char *line, int lineno
 void showTypeLimits(ServerUserRec *user, const char *type, LimitValue *first, int toServer);
 void appendWhere(char *s, char *se, const LimitValue *limit);
 
-/* ---- Screening (screening.cpp) ---------------------------------------------- */
+/* ---- Screening: dispatch.cpp, chat.cpp, avatar.cpp, secondstage.cpp ----------- */
+
+/* Shared by the screening files (dispatch.cpp). */
+uint16 read16(const unsigned char *p);
+uint32 read32(const unsigned char *p);
+int userFlags(const UserDat *ud);
+int countAgainst(ServerState *serverState, MyState *state, UserDat *ud, int slot,
+                 ActivityHistory *hist, int actions, const char *type);
+ClientMsg *refuseAndReset(ServerState *serverState, MyState *state);
+void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *text);
+int withinZone(Point a, Point b, uint32 zone);
+LPropRec *loosePropAt(ServerRoomRec *room, Offset offset);    /* avatar.cpp */
+LPropRec *findPropInRoom(ServerUserRec *user, sint32 number); /* avatar.cpp */
+ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *message);
 
 int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
             const char *where);

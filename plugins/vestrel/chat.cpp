@@ -1,0 +1,230 @@
+/* Chat screening: mimicry, the member-room gag, spoofing and face
+ * sequences, the chat and page limits, page length, and user names. */
+#include <ctype.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "vestrel.h"
+
+static const char kSpoofSet[] = ":;|[()\\/!@%^";
+static const char kFaceSecondSet[] = ":;|[()\\/!@%^0";
+
+/* ---- Chat screening ------------------------------------------------------ */
+
+int isPageCommand(const char *line, ServerState *serverState, MyState *state)
+{
+    (void)serverState;
+    (void)state;
+    if (line[0] != COMMAND_CHAR_1 && line[0] != COMMAND_CHAR_2)
+        return 0;
+    return wordMinCmp(line + 1, "page", 3) == 0;
+}
+
+int pageIsNotAcceptable(ServerState *serverState, MyState *state, const char *line)
+{
+    ServerUserRec *user = serverState->currentUser;
+    if (userFlags(getUserDat(state, user)) & UD_PAGEGAG) {
+        UserMessage(user, "Sorry, you've been pagegagged.");
+        return 1;
+    }
+    const char *text = line + wordLength(line);
+    while (*text == ' ' || *text == '\t')
+        text++;
+    if (*text == '\0') {
+        UserMessage(user, "; Usage: `page <msg>");
+        return 1;
+    }
+    if ((uint32)strlen(text) > (uint32)state->pageLengthLimit)
+        return 0;
+    UserMessage(user, "Your page was not accepted because there wasn't enough information. "
+                      "Please page again with more detailed message.");
+    return 1;
+}
+
+/* The er command goes where the last accepted page came from. */
+static void noteAcceptedPage(MyState *state, ServerUserRec *user)
+{
+    state->lastUserPageRoom = user->user.roomID;
+    getCUserName(state->lastUserPageName, user);
+    if (state->pageResponse != nullptr)
+        scheduleAction(state, user->user.userID, TA_PAGERESPONSE, 1);
+}
+
+static int isLeadingJunk(unsigned char c)
+{
+    return c == 0x22 || c == 0xE1 || c == 0xAA || c == 0xA0 || c == 0x20 || c == 0x27 ||
+           c == 0x2D || c == 0x2A || c < 0x20;
+}
+
+static int isDroppedAnywhere(unsigned char c)
+{
+    return c == 0xA0 || c == 0x2A || c < 0x20;
+}
+
+int checkName(unsigned char *pname, ServerState *serverState, MyState *state, const char *mtype)
+{
+    (void)state;
+    (void)mtype;
+    if (isOperator(serverState->currentUser))
+        return 0;
+    int n = pname[0];
+    if (n > 31) {
+        pname[0] = 0;
+        return 1;
+    }
+    int from = 1;
+    while (from <= n && isLeadingJunk(pname[from]))
+        from++;
+
+    int out = 0;
+    for (int i = from; i <= n; i++) {
+        unsigned char c = pname[i];
+        if (isDroppedAnywhere(c))
+            continue;
+        if (c == ' ' && out > 0 && pname[out] == ' ')
+            continue;
+        pname[++out] = c;
+    }
+    if (out > 0 && pname[out] == ' ')
+        out--;
+    pname[0] = (unsigned char)out;
+    return out != n;
+}
+
+static int inSet(const char *set, char c)
+{
+    return c != '\0' && strchr(set, c) != nullptr;
+}
+
+static int isRunChar(char c)
+{
+    return isalnum((unsigned char)c) || c == '_' || c == '.';
+}
+
+/* Scans the leading run of special characters: 1 when the line spoofs or
+ * its face sequences come too fast. */
+static int spoofOrFaces(ServerState *serverState, MyState *state, const char *line,
+                        const LimitValue *entry, UserDat *ud)
+{
+    size_t i = 0;
+    for (;;) {
+        char c = line[i];
+        if (!inSet(kSpoofSet, c))
+            return 0;
+        if (c == '@' || (c == ':' && line[i + 1] == '@')) {
+            if (entry->roomsChecked & RC_WARN)
+                warnOnce(serverState->currentUser, ud, L_SPOOF, "Spoofing is not permitted here");
+            return 1;
+        }
+        if (c == ')') {
+            i++;
+            if (line[i] == ' ') {
+                i++;
+                continue;
+            }
+            while (isRunChar(line[i]))
+                i++;
+            if (line[i] == ' ')
+                i++;
+            continue;
+        }
+        if (c == '|') {
+            if (faceComingTooFast(serverState, state))
+                return 1;
+            i++;
+            continue;
+        }
+        if (c == ':' || c == ';') {
+            if (!inSet(kFaceSecondSet, line[i + 1]))
+                return 0;
+            if (faceComingTooFast(serverState, state))
+                return 1;
+            i += 2;
+            continue;
+        }
+        i++;
+    }
+}
+
+/* 1 when the line repeats what another user said last in the room. */
+static int mimicked(ServerState *serverState, MyState *state, const char *line, UserDat *ud)
+{
+    ServerUserRec *user = serverState->currentUser;
+    ServerRoomRec *room = getUserRoom(user);
+    if (room == nullptr)
+        return 0;
+    LimitValue *entry = getRoomLimit(serverState, state, state->limits[L_MIMICK]);
+    RoomDat *rd = getRoomDat(state, room);
+    if (entry == nullptr || rd == nullptr)
+        return 0;
+
+    if ((uint32)strlen(line) < entry->maximum) {
+        /* Too short to count: the room remembers nothing. The block is
+         * kept; an empty line never equals one long enough to compare. */
+        if (rd->lastChat != nullptr)
+            rd->lastChat[0] = '\0';
+        rd->lastUserID = 0;
+        return 0;
+    }
+    if (rd->lastChat != nullptr && UserRank(user) <= 1 && rd->lastUserID != user->user.userID &&
+        strcmp(rd->lastChat, line) == 0) {
+        if (entry->roomsChecked & RC_WARN)
+            warnOnce(user, ud, L_MIMICK, "Repeating others chat is limited here");
+        return 1;
+    }
+    rememberText(&rd->lastChat, line);
+    rd->lastUserID = user->user.userID;
+    return 0;
+}
+
+/* The page and chat rates share the one chat history. */
+static int chatRate(ServerState *serverState, MyState *state, UserDat *ud, int page, int repeated)
+{
+    if (page) {
+        int over = countAgainst(serverState, state, ud, repeated ? L_REPPAGE : L_PAGE, &ud->chat, 1,
+                                repeated ? "Repeated pages" : "Page messages");
+        if (!over)
+            noteAcceptedPage(state, serverState->currentUser);
+        return over;
+    }
+    return countAgainst(serverState, state, ud, repeated ? L_REPCHAT : L_CHAT, &ud->chat, 1,
+                        repeated ? "Repeated chat messages" : "Chat messages");
+}
+
+int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
+            const char *where)
+{
+    (void)where;
+    ServerUserRec *user = serverState->currentUser;
+    UserDat *ud = getUserDat(state, user);
+
+    if (isBadCommand((char *)line, serverState, state, target))
+        return 1;
+    if (mimicked(serverState, state, line, ud))
+        return 1;
+    if (isOperator(user))
+        return 0;
+    if (ud == nullptr)
+        return 0;
+    if (ud->flags & UD_RGAG)
+        return 1;
+
+    LimitValue *spoof = getRoomLimit(serverState, state, state->limits[L_SPOOF]);
+    if (spoof != nullptr && spoofOrFaces(serverState, state, line, spoof, ud))
+        return 1;
+
+    if (ud->lastChat == nullptr) {
+        rememberText(&ud->lastChat, "");
+        if (ud->lastChat == nullptr)
+            return 0;
+    }
+    int repeated = strcmp(line, ud->lastChat) == 0;
+    int page = isPageCommand(line, serverState, state);
+    if (page && pageIsNotAcceptable(serverState, state, line))
+        return 1;
+    int result = chatRate(serverState, state, ud, page, repeated);
+    if (!repeated)
+        rememberText(&ud->lastChat, line);
+    return result;
+}
