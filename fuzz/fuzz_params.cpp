@@ -5,6 +5,7 @@
 // plug-in starts with the second file and the operator reloads the input.
 #include <fstream>
 
+#include "static_procs.h"
 #include "world.h"
 
 namespace
@@ -31,11 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         host.setQuiet(true);
         host.createRoom(5, "Five");
         writeFile(path, data, size);
-        bool inputFirst = host.attachPlugin(fuzz::pluginProcs(), path);
+        bool inputFirst = host.attachPlugin(staticProcs(), path);
         if (!inputFirst) {
             fuzz::requireClean(host, true);
             writeFile(path, reinterpret_cast<const uint8_t *>(kSecond), sizeof kSecond - 1);
-            if (!host.attachPlugin(fuzz::pluginProcs(), path))
+            if (!host.attachPlugin(staticProcs(), path))
                 std::abort();
         }
         vh::UserOptions o;

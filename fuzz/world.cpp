@@ -1,5 +1,7 @@
 #include "world.h"
 
+#include "static_procs.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -67,21 +69,6 @@ std::string tempDir()
     return dir.path;
 }
 
-vh::PluginProcs pluginProcs()
-{
-    vh::PluginProcs procs;
-    procs.initialize = initializeServerPlugin;
-    procs.shutdown = shutdownServerPlugin;
-    procs.userCreation = noteUserCreation;
-    procs.userDeletion = noteUserDeletion;
-    procs.roomCreation = noteRoomCreation;
-    procs.roomDeletion = noteRoomDeletion;
-    procs.userRoomEntry = noteUserRoomEntry;
-    procs.handleMessage = handleMessage;
-    procs.handleTimerEvent = handleTimerEvent;
-    return procs;
-}
-
 void requireClean(vh::Host &host, bool afterShutdown)
 {
     if (host.badFrees() != 0) {
@@ -141,7 +128,7 @@ void World::build()
     std::ofstream(file, std::ios::binary | std::ios::trunc) << params_;
     for (const RoomSpec &r : kRooms)
         host_->createRoom(r.id, r.name);
-    if (!host_->attachPlugin(pluginProcs(), file)) {
+    if (!host_->attachPlugin(staticProcs(), file)) {
         std::fprintf(stderr, "fuzz: the world's parameter file does not load\n");
         std::abort();
     }

@@ -46,9 +46,6 @@ class Reader
     const uint8_t *end_;
 };
 
-// The plug-in's entry points as linked into this program.
-vh::PluginProcs pluginProcs();
-
 // Aborts, so that the fuzzer reports the input, when the host has seen a
 // foreign free or, after a shutdown, a live block.
 void requireClean(vh::Host &host, bool afterShutdown);

@@ -61,6 +61,15 @@ void HostTest::writeParams(const std::string &params)
     out << params;
 }
 
+#ifdef VESTREL_STATIC
+void HostTest::config(const std::string &params)
+{
+    writeParams(params);
+    ASSERT_EQ(loadParameterFile(state(), nullptr), 1);
+    lines();
+}
+#endif
+
 bool HostTest::start(const std::string &params)
 {
     writeParams(params);
@@ -102,20 +111,3 @@ RoomDat *HostTest::rd(RoomID room) const
 {
     return static_cast<RoomDat *>(getPluginRoomInfo(1, host->room(room)));
 }
-
-#ifdef VESTREL_STATIC
-vh::PluginProcs staticProcs()
-{
-    vh::PluginProcs procs;
-    procs.initialize = initializeServerPlugin;
-    procs.shutdown = shutdownServerPlugin;
-    procs.userCreation = noteUserCreation;
-    procs.userDeletion = noteUserDeletion;
-    procs.roomCreation = noteRoomCreation;
-    procs.roomDeletion = noteRoomDeletion;
-    procs.userRoomEntry = noteUserRoomEntry;
-    procs.handleMessage = handleMessage;
-    procs.handleTimerEvent = handleTimerEvent;
-    return procs;
-}
-#endif

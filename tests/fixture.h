@@ -32,6 +32,10 @@ class HostTest : public ::testing::Test
     // Writes the parameter file and starts the plug-in with it.
     bool start(const std::string &params = "");
     void writeParams(const std::string &params);
+#ifdef VESTREL_STATIC
+    // Replaces the configuration, as a reload does, and clears the transcript.
+    void config(const std::string &params);
+#endif
     // The transcript since the last call, then cleared.
     std::vector<std::string> lines();
     // Whether the transcript since the last lines() holds this line.
@@ -41,7 +45,10 @@ class HostTest : public ::testing::Test
     std::vector<std::string> type(ServerUserRec *u, const std::string &line,
                                   ServerUserRec *to = nullptr);
 
-    MyState *state() const { return static_cast<MyState *>(host->pluginData()); }
+    MyState *state() const
+    {
+        return static_cast<MyState *>(host->pluginData());
+    }
     ServerUserRec *connect(const std::string &handle, int rank = 1, RoomID room = 0);
     UserDat *ud(ServerUserRec *user) const;
     RoomDat *rd(RoomID room) const;
@@ -54,6 +61,5 @@ class HostTest : public ::testing::Test
 bool contains(const std::vector<std::string> &out, const std::string &line);
 
 #ifdef VESTREL_STATIC
-// The entry points of the plug-in linked into the test.
-vh::PluginProcs staticProcs();
+#include "static_procs.h"
 #endif

@@ -22,13 +22,6 @@ class MemberRooms : public HostTest
         lines();
     }
 
-    void config(const std::string &params)
-    {
-        writeParams(params);
-        ASSERT_EQ(loadParameterFile(state(), nullptr), 1);
-        lines();
-    }
-
     void enter(ServerUserRec *u, RoomID room)
     {
         host->gotoRoom(u, room);

@@ -22,14 +22,6 @@ class Paging : public HostTest
         lines();
     }
 
-    // Replaces the configuration, as a reload does.
-    void config(const std::string &params)
-    {
-        writeParams(params);
-        ASSERT_EQ(loadParameterFile(state(), nullptr), 1);
-        lines();
-    }
-
     ServerUserRec *mel = nullptr, *bob = nullptr, *wiz = nullptr, *god = nullptr;
 };
 

@@ -20,14 +20,6 @@ class Screen : public HostTest
         lines();
     }
 
-    // Replaces the configuration, as a reload does.
-    void config(const std::string &params)
-    {
-        writeParams(params);
-        ASSERT_EQ(loadParameterFile(state(), nullptr), 1);
-        lines();
-    }
-
     std::vector<std::string> sayLines(ServerUserRec *u, const std::string &text)
     {
         lines();
