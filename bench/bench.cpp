@@ -172,8 +172,7 @@ void run(benchmark::State &state, World &w, const std::vector<ServerUserRec *> &
         if (++i % n == 0)
             vh::setClock(vh::clockNow() + seconds);
     }
-    w.cursor = i + n - i % n; // the next run starts a new round
-    vh::setClock(vh::clockNow() + seconds);
+    w.cursor = i; // the next run goes on where this one stopped
     if (isVestrel && firstOdd != SIZE_MAX) {
         // Say why, with what the plug-in showed for that message again.
         w.host->setQuiet(false);

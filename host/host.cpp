@@ -166,6 +166,7 @@ Host::Host()
 
 Host::~Host()
 {
+    g_current = this; // the plug-in's last calls are this host's
     if (running_)
         shutdown();
     freePending();
@@ -173,8 +174,7 @@ Host::~Host()
         dlclose(dl_);
     for (auto &[p, size] : blocks_)
         std::free(p);
-    if (g_current == this)
-        g_current = nullptr;
+    g_current = nullptr;
 }
 
 void Host::allowSeveral()
