@@ -54,7 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         else
             writeFile(path, data, size);
         host.say(olga, "`vestrel reload");
-        host.say(bob, "`help");
         host.advance(61); // the clock starts at 09:00:00: announcements due by then fire
         host.shutdown();
         fuzz::requireClean(host, true);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <functional>
@@ -240,9 +241,16 @@ class Host
     ServerRoomRec **roomTail_ = &state_.roomList;
     std::unordered_map<UserID, std::unique_ptr<HostUser>> users_;
     std::unordered_map<RoomID, std::unique_ptr<HostRoom>> rooms_;
-    // Direct lookups by number, as a real server indexes its tables.
+    // Direct lookups by number, as a real server indexes its tables. The
+    // room table comes zeroed from calloc, so a host that uses few rooms
+    // touches few of its pages.
+    struct FreeDeleter {
+        void operator()(void *p) const { std::free(p); }
+    };
     std::vector<HostUser *> userById_;
-    std::vector<HostRoom *> roomById_ = std::vector<HostRoom *>(65536, nullptr);
+    std::unique_ptr<HostRoom *[], FreeDeleter> roomById_ {
+        static_cast<HostRoom **>(std::calloc(65536, sizeof(HostRoom *)))
+    };
     std::unordered_map<const ServerUserRec *, HostUser *> userIndex_;
     std::unordered_map<const ServerRoomRec *, HostRoom *> roomIndex_;
     std::unordered_map<std::string, HostUser *> byHandle_;
