@@ -23,17 +23,6 @@ class Commands : public HostTest
         lines();
     }
 
-    std::vector<std::string> say(ServerUserRec *u, const std::string &line,
-                                 ServerUserRec *to = nullptr)
-    {
-        lines();
-        if (to != nullptr)
-            host->whisper(u, to, line);
-        else
-            host->say(u, line);
-        return lines();
-    }
-
     // Whether the line reached the host (shown or run as the host's own).
     bool reachedHost(const std::vector<std::string> &out, ServerUserRec *u)
     {
@@ -85,7 +74,7 @@ TEST_F(Commands, HelpWordsAndTheirResults)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
-        auto out = say(wiz, c.line);
+        auto out = type(wiz, c.line);
         EXPECT_EQ(!help(out, "wiz").empty(), c.helpAnswered);
         EXPECT_EQ(!reachedHost(out, wiz), c.consumed);
     }
@@ -95,24 +84,24 @@ TEST_F(Commands, HelpForOneCommandFollowsRankAndOwnership)
 {
     const std::string usage =
         "; Usage: `rgag <user> -- Gag <user> in the current (member created) room.";
-    EXPECT_EQ(privately(say(wiz, "`help rgag"), "wiz"), std::vector<std::string>{usage});
-    EXPECT_EQ(privately(say(mel, "`help `rgag"), "mel"), std::vector<std::string>{usage})
+    EXPECT_EQ(privately(type(wiz, "`help rgag"), "wiz"), std::vector<std::string>{usage});
+    EXPECT_EQ(privately(type(mel, "`help `rgag"), "mel"), std::vector<std::string>{usage})
         << "a member who owns a room";
-    auto out = say(guest, "`help rgag");
+    auto out = type(guest, "`help rgag");
     EXPECT_TRUE(help(out, "guest").empty());
     EXPECT_TRUE(reachedHost(out, guest)) << "the host answers";
 }
 
 TEST_F(Commands, HelpClassListsAndHeaders)
 {
-    auto out = privately(say(wiz, "`help rmanag"), "wiz");
+    auto out = privately(type(wiz, "`help rmanag"), "wiz");
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out[0], "; Commands for managing users in a (member created) room");
     EXPECT_EQ(out[1], "; `rbanlist -- List the users who have been disciplined  in the current "
                       "(member created) room.");
     EXPECT_EQ(out.size(), 8u) << "header and the seven rmanaging rows";
 
-    out = help(say(bob, "`help perm"), "bob");
+    out = help(type(bob, "`help perm"), "bob");
     EXPECT_EQ(
         out,
         std::vector<std::string>{"; Commands controlling what users can do inside this Corvex:"})
@@ -121,7 +110,7 @@ TEST_F(Commands, HelpClassListsAndHeaders)
 
 TEST_F(Commands, HelpWithoutArgument)
 {
-    auto out = say(guest, "`help");
+    auto out = type(guest, "`help");
     auto lines = help(out, "guest");
     EXPECT_EQ(lines.front(), "; `find <user> -- Display in which room <user> currently is.")
         << "a guest's own commands, no header";
@@ -131,7 +120,7 @@ TEST_F(Commands, HelpWithoutArgument)
                       [](const std::string &l) { return l.find("rgag") != std::string::npos; }),
         0);
 
-    out = say(mel, "`help");
+    out = type(mel, "`help");
     EXPECT_EQ(help(out, "mel"),
               (std::vector<std::string>{
                   "; List of classes of commands",
@@ -143,7 +132,7 @@ TEST_F(Commands, HelpWithoutArgument)
               }));
     EXPECT_FALSE(reachedHost(out, mel));
 
-    out = say(wiz, "`help");
+    out = type(wiz, "`help");
     EXPECT_EQ(help(out, "wiz").size(), 8u) << "the three groups";
     EXPECT_TRUE(reachedHost(out, wiz));
 }
@@ -180,7 +169,7 @@ TEST_F(Commands, DispatcherRefusals)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        auto out = say(c.speaker, c.line);
+        auto out = type(c.speaker, c.line);
         ASSERT_FALSE(out.empty());
         EXPECT_EQ(out.front(), c.message);
         EXPECT_FALSE(reachedHost(out, c.speaker));
@@ -191,7 +180,7 @@ TEST_F(Commands, OwnerMayAimAndWizardOfTheRoomMayNot)
 {
     host->gotoRoom(mel, 7);
     host->gotoRoom(bob, 7);
-    auto out = say(mel, "`rpin bob");
+    auto out = type(mel, "`rpin bob");
     EXPECT_TRUE(reachedHost(out, mel)) << "past the dispatcher; no handler consumes it yet";
     EXPECT_TRUE(std::none_of(out.begin(), out.end(),
                              [](const std::string &l) { return l.rfind("mel: Usage", 0) == 0; }));
@@ -212,7 +201,7 @@ TEST_F(Commands, CommandWordsWithAbbreviations)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
-        auto out = say(wiz, c.line);
+        auto out = type(wiz, c.line);
         ASSERT_FALSE(out.empty());
         EXPECT_EQ(out.front(), c.first);
     }
@@ -223,48 +212,48 @@ TEST_F(Commands, SwitchArgumentsShowTheirSyntaxAndGoOn)
     host->gotoRoom(mel, 7);
     for (const char *line : {"`rlimit maybe", "`rlimit ON"}) {
         SCOPED_TRACE(line);
-        auto out = say(mel, line);
+        auto out = type(mel, line);
         ASSERT_GE(out.size(), 2u);
         EXPECT_EQ(out[0], "mel: `rlimit [on|off]");
         EXPECT_EQ(out[1], "mel: rlimit not available on this server") << "the handler still runs";
     }
-    auto out = say(mel, "`rlimit on");
+    auto out = type(mel, "`rlimit on");
     EXPECT_NE(out.front(), "mel: `rlimit [on|off]");
 }
 
 TEST_F(Commands, NoRoomConsumesCommandsSilently)
 {
     bob->user.roomID = 99;
-    EXPECT_EQ(say(bob, "`gmsg hello"), std::vector<std::string>{"dropped talk from bob"});
+    EXPECT_EQ(type(bob, "`gmsg hello"), std::vector<std::string>{"dropped talk from bob"});
     bob->user.roomID = 0;
 }
 
 TEST_F(Commands, ChatGotoPhrases)
 {
-    auto out = say(bob, "Take Me To FIVE");
+    auto out = type(bob, "Take Me To FIVE");
     EXPECT_EQ(bob->user.roomID, 5) << "the whole line, in any case";
     EXPECT_FALSE(reachedHost(out, bob));
 
-    say(bob, "take me to five", mel);
+    type(bob, "take me to five", mel);
     EXPECT_EQ(bob->user.roomID, 5) << "a member's whisper moves himself";
     EXPECT_EQ(mel->user.roomID, 0);
 
-    out = say(wiz, "take me to five", mel);
+    out = type(wiz, "take me to five", mel);
     EXPECT_EQ(mel->user.roomID, 5) << "an operator's whisper moves its target";
     EXPECT_NE(std::find(out.begin(), out.end(),
                         "log [chatgoto] wiz: {wiz} sent {mel} to room 5 by chatgoto"),
               out.end());
 
-    out = say(wiz, "take me to five", god);
+    out = type(wiz, "take me to five", god);
     EXPECT_EQ(out.front(), "wiz: You can't move god");
 
-    out = say(bob, "to the vault");
+    out = type(bob, "to the vault");
     EXPECT_EQ(out.front(), "bob: Sorry, only owners are permitted in that room");
     EXPECT_NE(std::find(out.begin(), out.end(), "bob says: to the vault"), out.end())
         << "a refused phrase goes on as chat";
     EXPECT_EQ(bob->user.roomID, 5);
 
-    out = say(bob, "take me to five, please");
+    out = type(bob, "take me to five, please");
     EXPECT_NE(std::find(out.begin(), out.end(), "bob says: take me to five, please"), out.end());
 }
 
@@ -273,7 +262,7 @@ TEST_F(Commands, ChatGotoToTheCurrentRoom)
     writeParams("chatgoto currentroom refresh\n");
     ASSERT_EQ(loadParameterFile(state(), nullptr), 1);
     host->gotoRoom(bob, 5);
-    auto out = say(bob, "refresh");
+    auto out = type(bob, "refresh");
     EXPECT_EQ(bob->user.roomID, 5);
     EXPECT_FALSE(reachedHost(out, bob));
 }
@@ -281,7 +270,7 @@ TEST_F(Commands, ChatGotoToTheCurrentRoom)
 TEST_F(Commands, VestrelReloadReportsToTheOperator)
 {
     writeParams("chat 10 1 public\n");
-    auto out = say(wiz, "`vestrel reload");
+    auto out = type(wiz, "`vestrel reload");
     auto report = privately(out, "wiz");
     ASSERT_FALSE(report.empty());
     EXPECT_EQ(report.front(), "; chat 10 1 public ");
@@ -289,13 +278,13 @@ TEST_F(Commands, VestrelReloadReportsToTheOperator)
     EXPECT_NE(state()->limits[L_CHAT], nullptr);
     EXPECT_FALSE(reachedHost(out, wiz));
 
-    out = say(wiz, "`vestrel restart");
+    out = type(wiz, "`vestrel restart");
     EXPECT_EQ(privately(out, "wiz"),
               (std::vector<std::string>{"; vestrel usage:",
                                         "; `vestrel reload - reload parameter file"}));
 
     writeParams(std::string(400, 'x') + "\n");
-    out = say(wiz, "`vestrel reload");
+    out = type(wiz, "`vestrel reload");
     EXPECT_EQ(privately(out, "wiz"),
               std::vector<std::string>{"Line 1 in file " + paramPath + " too long"});
 }
