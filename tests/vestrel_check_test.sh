@@ -32,6 +32,8 @@ expect "a file with problems" 1 \
 expect "a missing file" 2 \
   "Open failed No such file or directory, errno=2, on file $dir/none.conf" "$dir/none.conf"
 expect "a line too long" 2 "Line 2 in file $dir/long.conf too long" "$dir/long.conf"
+mkdir -p "$dir/adir"
+expect "a directory" 2 "Open failed Is a directory, errno=21, on file $dir/adir" "$dir/adir"
 
-echo "$((5 - failures)) passed, $failures failed"
+echo "$((6 - failures)) passed, $failures failed"
 [ "$failures" = 0 ]
