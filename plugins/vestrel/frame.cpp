@@ -64,13 +64,6 @@ void freeText(char **text)
     *text = nullptr;
 }
 
-void replaceText(char **field, const char *text)
-{
-    freeText(field);
-    if (text != nullptr)
-        *field = copyText(text);
-}
-
 /* A remembered line's block holds REMEMBER_MIN bytes, or the line and its
  * NUL when longer, so its size follows from what it holds: a new line that
  * fits is copied in place, and the chat path allocates nothing once a
@@ -108,6 +101,15 @@ void resetUser(ServerState *serverState, MyState *state)
                     u->user.propSpec);
     sendMsgUserMove(toUser(u), u, u->user.roomPos);
     sendMsgUserName(toUser(u), u, u->user.name);
+}
+
+/* The pin costume, alone, shown to everyone in the user's room. */
+void dressInPin(ServerUserRec *user)
+{
+    static const AssetSpec pin = {PIN_PROP_ID, 0};
+    user->user.nbrProps = 1;
+    user->user.propSpec[0] = pin;
+    sendMsgUserProp(toUserRoom(user), user, 1, &pin);
 }
 
 /* The member-room sanctions belong to the room being left; the global gags

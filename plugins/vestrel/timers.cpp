@@ -13,7 +13,6 @@
 static const char kTakeNotice[] =
     "This is a Take Avatar Room.  To take someone else's avatar, whisper `take.  Only wear "
     "avatars you are willing to share in this room.";
-static const AssetSpec kPinProp = {PIN_PROP_ID, 0};
 
 static void retry(MyState *state, TimerEvent *event)
 {
@@ -79,9 +78,7 @@ static void applySanctions(MyState *state, ServerUserRec *user, ServerRoomRec *r
         ud->flags |= UD_RPROPGAG;
     }
     if (s & RS_PIN) {
-        user->user.nbrProps = 1;
-        user->user.propSpec[0] = kPinProp;
-        sendMsgUserProp(toUserRoom(user), user, 1, &kPinProp);
+        dressInPin(user);
         Point pin;
         pin.v = PIN_POS_V;
         pin.h = PIN_POS_H;

@@ -12,8 +12,6 @@
 #define NAME_MSG_SPARE 17      /* header, length byte and slack of a rename */
 #define INJECTED_LINE_SIZE 300 /* an injected command line, NUL included */
 
-static const AssetSpec kPinProp = {PIN_PROP_ID, 0};
-
 /* ---- Helpers ----------------------------------------------------------------- */
 
 /* Speaker and target names, for the log lines and notices. */
@@ -385,9 +383,7 @@ static void pinPosition(ServerState *serverState, MyState *state, sint16 *h, sin
 
 int do_pinx(CMD_PARAMS)
 {
-    targetUser->user.nbrProps = 1;
-    targetUser->user.propSpec[0] = kPinProp;
-    sendMsgUserProp(toUserRoom(targetUser), targetUser, 1, &kPinProp);
+    dressInPin(targetUser);
 
     sint16 h, v;
     pinPosition(serverState, state, &h, &v);

@@ -380,7 +380,6 @@ int do_rbanlist(CMD_PARAMS);
 /* Texts owned by records: copies in host memory, or null. */
 char *copyText(const char *text);
 void freeText(char **text);
-void replaceText(char **field, const char *text); /* null empties the field */
 #define REMEMBER_MIN 256 /* bytes of a remembered line's block, at the least */
 void rememberText(char **field, const char *text); /* reuses the field's block */
 
@@ -389,6 +388,7 @@ UserDat *getUserDat(MyState *state, ServerUserRec *user);
 RoomDat *getRoomDat(MyState *state, ServerRoomRec *room);
 ServerRoomRec *getUserRoom(ServerUserRec *user);
 void resetUser(ServerState *serverState, MyState *state);
+void dressInPin(ServerUserRec *user);
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user);
 void logMessage(ServerUserRec *user, const char *message, int toServer);
 void getCUserName(char *cstring, const ServerUserRec *user);
