@@ -874,4 +874,26 @@ TEST_F(ParamsDirectory, ADirectoryIsRefusedAtStartAndOnReloadKeepsTheFileInForce
     EXPECT_EQ(host->liveBlocks(), 0u);
 }
 
+// Reading the process's own memory at offset 0 fails with EIO: a file that
+// opens but cannot be read through is refused before anything is let go.
+TEST_F(ParamsDirectory, FileThatCannotBeReadIsRefusedAndTheConfigurationInForceStays)
+{
+    ASSERT_TRUE(start("chat 5 1 public\n"));
+    std::filesystem::remove(paramPath);
+    std::filesystem::create_symlink("/proc/self/mem", paramPath);
+    lines();
+    EXPECT_EQ(loadParameterFile(state(), nullptr), 0);
+    EXPECT_TRUE(
+        saw("log [vestrel]: Read failed Input/output error, errno=5, on file " + paramPath));
+    ASSERT_NE(state()->limits[L_CHAT], nullptr) << "the configuration in force stays";
+    EXPECT_EQ(state()->limits[L_CHAT]->maximum, 5u);
+
+    host->shutdown();
+    host.reset();
+    host = std::make_unique<vh::Host>();
+    EXPECT_FALSE(host->attachPlugin(staticProcs(), paramPath));
+    EXPECT_TRUE(saw("log [vestrel]: *** vestrel initialization failed ***"));
+    EXPECT_EQ(host->liveBlocks(), 0u);
+}
+
 } // namespace

@@ -11,33 +11,34 @@
 
 /* Built-in defaults: roomsChecked, maximum, decay. They have no ranges and
  * no text, so copies may share those (null) pointers. */
-static const LimitValue zoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr};
-static const LimitValue spoofDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.0, nullptr};
-static const LimitValue pageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5, nullptr};
-static const LimitValue reppageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
-                                          1,       0.1,     nullptr};
-static const LimitValue chatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr};
-static const LimitValue repchatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr};
-static const LimitValue propdropDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr};
-static const LimitValue roommsgDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.2, nullptr};
-static const LimitValue facechangeDefault = {nullptr, nullptr, RC_PUBLIC, 10, 0.5, nullptr};
-static const LimitValue avatarchangeDefault = {nullptr, nullptr, RC_PUBLIC, 40, 2.0, nullptr};
-static const LimitValue moveDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nullptr};
-static const LimitValue slideDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nullptr};
-static const LimitValue spotstateDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.5, nullptr};
-static const LimitValue namechangeDefault = {nullptr, nullptr, RC_PUBLIC, 40, 2.0, nullptr};
-static const LimitValue avatarzoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr};
-static const LimitValue gpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
-                                        1,       0.5,     nullptr};
-static const LimitValue rpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
-                                        1,       0.5,     nullptr};
-static const LimitValue roompageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
-                                           1,       0.5,     nullptr};
-static const LimitValue roomgotoDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
-                                           10,      0.1,     nullptr};
-static const LimitValue drawDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER,
-                                       50,      0.1,     nullptr};
-static const LimitValue idleDefault = {nullptr, nullptr, RC_PUBLIC, 0, 120.0, nullptr};
+static const LimitValue zoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr, 0};
+static const LimitValue spoofDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.0, nullptr, 0};
+static const LimitValue pageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
+                                       nullptr, 0};
+static const LimitValue reppageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.1,
+                                          nullptr, 0};
+static const LimitValue chatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr, 0};
+static const LimitValue repchatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr, 0};
+static const LimitValue propdropDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr, 0};
+static const LimitValue roommsgDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.2, nullptr, 0};
+static const LimitValue facechangeDefault = {nullptr, nullptr, RC_PUBLIC, 10, 0.5, nullptr, 0};
+static const LimitValue avatarchangeDefault = {nullptr, nullptr, RC_PUBLIC, 40, 2.0, nullptr, 0};
+static const LimitValue moveDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nullptr, 0};
+static const LimitValue slideDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nullptr, 0};
+static const LimitValue spotstateDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.5, nullptr, 0};
+static const LimitValue namechangeDefault = {nullptr, nullptr, RC_PUBLIC, 40, 2.0, nullptr, 0};
+static const LimitValue avatarzoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr, 0};
+static const LimitValue gpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
+                                        nullptr, 0};
+static const LimitValue rpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
+                                        nullptr, 0};
+static const LimitValue roompageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
+                                           nullptr, 0};
+static const LimitValue roomgotoDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 10, 0.1,
+                                           nullptr, 0};
+static const LimitValue drawDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 50, 0.1,
+                                       nullptr, 0};
+static const LimitValue idleDefault = {nullptr, nullptr, RC_PUBLIC, 0, 120.0, nullptr, 0};
 
 struct SlotDefinition {
     const char *name;

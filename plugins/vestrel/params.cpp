@@ -443,6 +443,16 @@ static void resetLoadValues(MyState *state)
     state->gpageLengthLimit = 0;
 }
 
+/* "Open failed ..." or "Read failed ...": to the log and the requesting
+ * user. */
+static void refuseFile(ServerUserRec *user, const char *what, int e, const char *path)
+{
+    FormattedLogMessage(user, "vestrel", "%s failed %s, errno=%d, on file %s", what, strerror(e),
+                        e, path);
+    if (user != nullptr)
+        UserPrivateMessage(user, "%s failed %s, errno=%d, on file %s", what, strerror(e), e, path);
+}
+
 /* Reads every line; returns 0 when the load must end early. */
 static int readLines(Load *load)
 {
@@ -462,7 +472,26 @@ static int readLines(Load *load)
         if (dispatchLine(load) == 0)
             return 0;
     }
+    /* fgets ends at an error as at the end of the file: an error that the
+     * first reading did not meet still ends the load as a failure. */
+    if (ferror(load->file)) {
+        refuseFile(load->user, "Read", errno, load->path);
+        return 0;
+    }
     return 1;
+}
+
+/* 0 when the whole file reads without error, else the error number; the
+ * file is rewound. Checked before the configuration in force is let go. */
+static int readError(FILE *f)
+{
+    char chunk[4096];
+    errno = 0;
+    while (fread(chunk, 1, sizeof chunk, f) == sizeof chunk)
+        ;
+    int e = ferror(f) ? (errno != 0 ? errno : EIO) : 0;
+    rewind(f);
+    return e;
 }
 
 int loadParameterFile(MyState *state, ServerUserRec *user)
@@ -483,12 +512,14 @@ int loadParameterFile(MyState *state, ServerUserRec *user)
         errno = EISDIR;
     }
     if (load.file == nullptr) {
-        int e = errno;
-        FormattedLogMessage(user, "vestrel", "Open failed %s, errno=%d, on file %s", strerror(e), e,
-                            load.path);
-        if (user != nullptr)
-            UserPrivateMessage(user, "Open failed %s, errno=%d, on file %s", strerror(e), e,
-                               load.path);
+        refuseFile(user, "Open", errno, load.path);
+        return 0;
+    }
+    /* A file that cannot be read through is refused the same way. */
+    int e = readError(load.file);
+    if (e != 0) {
+        fclose(load.file);
+        refuseFile(user, "Read", e, load.path);
         return 0;
     }
 
@@ -711,6 +742,7 @@ int buildLimitValue(MyState *state, ServerUserRec *user, char *lp, int lineno, c
         }
     }
 
+    limit->line = lineno;
     limit->next = state->limits[index];
     state->limits[index] = limit;
     return 1;

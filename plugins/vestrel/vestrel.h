@@ -86,6 +86,7 @@ struct LimitValue {
     uint32 maximum;
     double decay; /* actions forgiven per second, for rate limits */
     char *string;
+    sint32 line; /* the parameter file line it came from; 0 for a built-in default */
 };
 
 /* A decaying per-user activity counter. */
