@@ -1,39 +1,161 @@
 #!/usr/bin/env bash
-# vestrel-check answers with its exit status: 0 clean, 1 problems, 2 no load.
+# vestrel-check: its exit status (0 clean, 1 problems or warnings, 2 no
+# load), one small file per lint warning with the exact line expected,
+# --room on overlapping entries, --commands, --help and --version.
 set -u
 check="$1"
 examples="$2"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
+cd "$dir" || exit 1
 failures=0
+passed=0
 
-expect() { # name, expected status, expected line (or ""), file
-  local name="$1" want="$2" line="$3" file="$4" out status
-  out=$("$check" "$file" 2>&1)
-  status=$?
-  if [ "$status" != "$want" ]; then
-    echo "FAIL $name: exit $status, expected $want"; echo "$out"; failures=$((failures + 1)); return
-  fi
-  if [ -n "$line" ] && ! grep -qxF -- "$line" <<<"$out"; then
-    echo "FAIL $name: no line '$line'"; echo "$out"; failures=$((failures + 1)); return
-  fi
-  echo "ok $name"
+fail() {
+  echo "FAIL $1"; shift; printf '%s\n' "$@"; failures=$((failures + 1))
 }
 
-printf 'chat 10 1 public warn\n' >"$dir/clean.conf"
-printf 'chat 10 1 public\nchatter 5\nguestwiz\n' >"$dir/problems.conf"
-{ printf '# fine\n'; printf 'x%.0s' $(seq 400); printf '\n'; } >"$dir/long.conf"
+# expect NAME STATUS LINE ARGS...: the exit status, and a line of the output
+# equal to LINE (none when LINE is empty).
+expect() {
+  local name="$1" want="$2" line="$3" out status
+  shift 3
+  out=$("$check" "$@" 2>&1)
+  status=$?
+  if [ "$status" != "$want" ]; then
+    fail "$name: exit $status, expected $want" "$out"; return
+  fi
+  if [ -n "$line" ] && ! grep -qxF -- "$line" <<<"$out"; then
+    fail "$name: no line '$line'" "$out"; return
+  fi
+  passed=$((passed + 1))
+}
 
-expect "the example file is clean" 0 "" "$examples/vestrel.conf"
-expect "a clean file" 0 "chat 10 1 public warn " "$dir/clean.conf"
-expect "a file with problems" 1 \
-  "Problem unrecognizable parameter name, ignored in line 2 of parameter file: chatter 5" \
-  "$dir/problems.conf"
-expect "a missing file" 2 \
-  "Open failed No such file or directory, errno=2, on file $dir/none.conf" "$dir/none.conf"
-expect "a line too long" 2 "Line 2 in file $dir/long.conf too long" "$dir/long.conf"
-mkdir -p "$dir/adir"
-expect "a directory" 2 "Open failed Is a directory, errno=21, on file $dir/adir" "$dir/adir"
+# lint NAME STATUS LINE CONTENT: CONTENT (a printf format) as t.conf.
+lint() {
+  printf "$4" >t.conf
+  expect "$1" "$2" "$3" t.conf
+}
 
-echo "$((6 - failures)) passed, $failures failed"
+# ---- exit status and the plug-in's own messages ----------------------------
+expect "the example file is lint-clean" 0 "vestrel-check: $examples/vestrel.conf is clean" \
+  "$examples/vestrel.conf"
+lint "a clean file" 0 "chat 10 1 public warn " 'chat 10 1 public warn\n'
+lint "a problem of the plug-in, with file and line" 1 \
+  "t.conf:2: error: Problem unrecognizable parameter name, ignored in line 2 of parameter file: chatter 5" \
+  'chat 10 1 public\nchatter 5\n'
+lint "a default used is a warning" 1 \
+  "t.conf:1: warning: Problem No chat data specified, default used in line 1 of parameter file: chat" \
+  'chat\n'
+expect "a missing file" 2 "none.conf: error: Open failed No such file or directory, errno=2, on file none.conf" \
+  none.conf
+mkdir -p adir
+expect "a directory" 2 "adir: error: Open failed Is a directory, errno=21, on file adir" adir
+ln -s /proc/self/mem unreadable.conf
+expect "a file that cannot be read" 2 \
+  "unreadable.conf: error: Read failed Input/output error, errno=5, on file unreadable.conf" \
+  unreadable.conf
+{ printf '# fine\n'; printf 'x%.0s' $(seq 400); printf '\n'; } >long.conf
+expect "a line too long" 2 "long.conf:2: error: Line 2 in file long.conf too long" long.conf
+expect "a line too long, the lint's word" 2 \
+  "long.conf:2: warning: the line is 400 characters long, above the 298 the plug-in reads: the load stops here and no later line is read" \
+  long.conf
+lint "a lint warning alone is exit 1" 1 "" 'guestwiz nope\n'
+expect "--no-lint shows only the plug-in's own" 0 "vestrel-check: t.conf is clean" --no-lint t.conf
+
+# ---- one file per warning ------------------------------------------------------
+while IFS='|' read -r name content line; do
+  [ -z "$name" ] && continue
+  lint "$name" 1 "t.conf:1: warning: $line" "$content"
+done <<'EOF'
+maximum not a number|chat five 1 public\n|maximum 'five' is read as 0: every chat line is refused
+maximum partly a number|zone 12.5 public\n|distance '12.5' is read as 12, and '.5' as what follows it
+maximum that saturates|chat 99999999999 1 public\n|maximum 99999999999 is above 4294967294: it is read as -1, unlimited
+maximum negative|chat -5 1 public\n|maximum -5 is negative: it is read as 4294967291
+decay not a number|chat 10 x public\n|decay 'x' is read as 0: nothing is ever forgiven
+decay that overflows|chat 10 1e400 public\n|decay '1e400' overflows: it is read as inf
+decay negative|chat 10 -1 public\n|decay -1 is negative: the count grows as time passes instead of being forgiven
+decay 0 on a rate limit|page 3 0 public\n|decay 0 on a rate limit: nothing is ever forgiven, so after 3 pages every further one is refused
+yes/no neither|guestwiz nope\n|guestwiz 'nope' is neither yes nor no: the setting is left as it was
+yes/no too short|hideoperators N\n|hideoperators 'N' is neither yes nor no: the setting is left as it was
+number keyword not a number|rtakedelay soon\n|rtakedelay 'soon' is read as 0: a member may rtake a room as soon as its owner is gone
+number keyword partly a number|pagelength 5x\n|pagelength '5x' is read as 5, and 'x' is ignored
+autoannounce after midnight|autoannounce 25:00:00 Good morning\n|autoannounce time '25:00:00' is outside 00:00:00..23:59:59: the calendar makes it 01:00:00 the next day
+autoannounce not hh:mm:ss|autoannounce 1a:00:00 Hello\n|autoannounce time '1a:00:00' is not hh:mm:ss: it is read as 1:0:0
+dupip with a room word|dupip 1 all\n|dupip takes no room words: 'all' is read as an address pattern and matches no address; an entry without a pattern is the one for every address
+dupip pattern of three octets|dupip 2 10.1.*\n|dupip pattern '10.1.*' is not four octets of 0..255 or '*'
+dupip octet above 255|dupip 2 10.1.256.*\n|dupip pattern '10.1.256.*' is not four octets of 0..255 or '*'
+idle room not whole|idle 30 86.5 public\n|idle room 86.5 is not a whole number: it is read as room 86
+idle room out of range|idle 30 40000 public\n|idle room 40000 is not a room number: idle users are never sent away
+entry that applies nowhere|chat 10 1\n|the entry names no room class and no room range: it applies nowhere
+entry with only warn|chat 10 1 warn\n|the entry names no room class and no room range: it applies nowhere
+range low above high|zone 5 rm9-3\n|range 'rm9-3' runs from 9 down to 3: it names no room
+range outside the room numbers|zone 5 rm40000\n|range 'rm40000' lies outside the room numbers -32768..32767: it names no room
+range reaching beyond|zone 5 rm32000-40000\n|range 'rm32000-40000' reaches beyond the room numbers -32768..32767
+range without number|take rmx\n|range 'rmx' has no room number: it is read as room 0
+chatgoto without text|chatgoto 5\n|chatgoto without a phrase: the entry does nothing
+setrank that changes nothing|setrank find guest\n|setrank changes nothing: find already has rank guest and target rank guest
+carriage return|chat 10 1 public\r\n|the line ends in a carriage return (a file saved with CRLF line ends): the plug-in reads it as part of the last word
+CRLF makes the entry apply nowhere|chat 10 1 public\r\n|the entry names no room class and no room range: it applies nowhere
+NUL byte in the last line|chat 10 1 public\0 private\n|a NUL byte at column 17: the plug-in reads the line only up to it
+EOF
+
+lint "NUL byte before other lines" 2 \
+  "t.conf:1: warning: a NUL byte at column 2: the plug-in reads the line as too long and stops loading here" \
+  'x\0\nchat 10 1 public\n'
+lint "a class entry shadowed by an earlier one" 1 \
+  "t.conf:2: warning: this move entry never applies: for every room it names, line 1 comes first" \
+  'move 10 1 all\nmove 20 1 public\n'
+lint "a range entry shadowed by later ranges" 1 \
+  "t.conf:1: warning: this chat entry never applies: for every room it names, lines 2 and 3 come first" \
+  'chat 5 1 rm10-20\nchat 6 1 rm10-15\nchat 7 1 rm16-20\n'
+lint "entries that overlap in part are not shadowed" 0 "" \
+  'chat 5 1 rm10-20\nchat 6 1 rm10-15\nchat 10 1 public\n'
+lint "the setrank of an earlier line counts" 1 \
+  "t.conf:2: warning: setrank changes nothing: gmsg already has rank god and target rank disable" \
+  'setrank gmsg god\nsetrank gmsg 3\n'
+lint "the note names the parameters never named" 0 \
+  "t.conf: note: the file never names spoof, reppage, repchat, propdrop, roommsg, facechange, avatarchange, move, slide, spotstatechange, clearlooseprops, namechange, dupip, avatarzone, mimick, newroom, gpage, rpage, roompage, roomgoto, draw, so what they limit is not limited" \
+  'zone 5 public\npage 1 1 all\nchat 10 1 all\n'
+
+# ---- --room: the plug-in's own lookup in one room ----------------------------
+cat >room.conf <<'EOF'
+chat 10 1 public
+chat 20 1 member
+chat 30 1 altmember
+chat 5 1 rm10-20
+chat 7 1 rm15 private
+page 1 0.5 all
+zone 9 rm100-199 member
+EOF
+expect "--room: a range beats the class" 0 "  chat             line 4: chat 5 1 rm10-20" room.conf --room 12
+expect "--room: the later range wins" 0 "  chat             line 5: chat 7 1 rm15 private" room.conf --room 15
+expect "--room: a public room" 0 "  chat             line 1: chat 10 1 public" room.conf --room 30
+expect "--room: a member room" 0 "  chat             line 2: chat 20 1 member" room.conf --room 30 --class member
+expect "--room: an altmember room" 0 "  chat             line 3: chat 30 1 altmember" room.conf --room 30 --class altmember
+expect "--room: a ranged entry's class applies everywhere" 0 "  chat             line 5: chat 7 1 rm15 private" room.conf --room 30 --class private
+expect "--room: the class from the file" 0 "room 150, member (from line 7):" room.conf --room 150
+expect "--room: public by default" 0 "room 30, public (the file gives it no class):" room.conf --room 30
+expect "--room: a slot not named" 0 "  move             not limited" room.conf --room 30
+expect "--room: not a room number" 2 "vestrel-check: not a room number: 40000" room.conf --room 40000
+expect "--room: not a class" 2 "vestrel-check: not a room class: lounge" room.conf --room 3 --class lounge
+
+# ---- --commands, --help, --version ------------------------------------------------
+expect "--commands: the built-in table" 0 \
+  "gmsg (gmsg): wizard and up; aimed at others by nobody; help class managing" --commands
+expect "--commands: the shortest abbreviation" 0 \
+  "newroom (ne): member and up; aimed at others by nobody; help class host's own" --commands
+printf 'setrank gmsg god\nsetrank pinx 2 1\n' >ranks.conf
+expect "--commands: after setrank" 0 \
+  "gmsg (gmsg): god and up; aimed at others by nobody; help class managing" --commands ranks.conf
+expect "--commands: a target rank" 0 \
+  "pinx (pinx): wizard and up; aimed at others by member and up; help class managing" --commands ranks.conf
+expect "--help" 0 "Exit status: 0 clean, 1 problems or warnings, 2 the file did not load." --help
+version=$("$check" --version)
+[[ "$version" =~ ^vestrel-check\ [0-9]+\.[0-9]+\.[0-9]+$ ]] && passed=$((passed + 1)) ||
+  fail "--version: '$version'"
+expect "no file" 2 "usage: vestrel-check [--no-lint] [--room <n> [--class <class>]] <file>"
+expect "an unknown option" 2 "vestrel-check: unknown option --frobnicate" --frobnicate t.conf
+
+echo "$passed passed, $failures failed"
 [ "$failures" = 0 ]

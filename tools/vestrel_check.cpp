@@ -1,67 +1,371 @@
 // vestrel-check: loads a parameter file exactly as the plug-in does at
-// start-up, in a host with no users, and prints the report and every
-// problem. Exit status: 0 clean, 1 some line was reported, 2 the load failed.
+// start-up, in a host with no users, and prints every problem the plug-in
+// reports and every warning of the lint as FILE:LINE: level: text, then
+// the plug-in's report. With --room, the entry of every limit parameter
+// that holds in one room; with --commands, the command table as the file
+// leaves it. Exit status: 0 clean, 1 problems or warnings, 2 no load.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
+#include "checker.h"
 #include "host.h"
-#include "plugin_path.h"
+#include "static_procs.h"
 
 namespace
 {
 
-int usage()
+const char kUsage[] = "usage: vestrel-check [--no-lint] [--room <n> [--class <class>]] <file>\n"
+                      "       vestrel-check --commands [<file>]\n"
+                      "       vestrel-check --help | --version\n";
+
+int usage(const std::string &why = "")
 {
-    std::fprintf(stderr, "usage: vestrel-check [--plugin <vestrel.so>] <parameter-file>\n");
+    if (!why.empty())
+        std::fprintf(stderr, "vestrel-check: %s\n", why.c_str());
+    std::fprintf(stderr, "%s", kUsage);
     return 2;
+}
+
+int help()
+{
+    std::printf("%s", kUsage);
+    std::printf(
+        "Loads a vestrel parameter file as the plug-in does and reports what it makes of it.\n"
+        "  --no-lint          only the plug-in's own problems and report\n"
+        "  --room N           the entry of each limit parameter in force in room N\n"
+        "  --class CLASS      that room's class: public, private, member or altmember\n"
+        "                     (default: the class the file's lines give room N, or public)\n"
+        "  --commands         the command table as the file leaves it (the built-in table\n"
+        "                     without a file)\n"
+        "  --version          print the version\n"
+        "Exit status: 0 clean, 1 problems or warnings, 2 the file did not load.\n");
+    return 0;
+}
+
+struct Options {
+    std::string file;
+    bool lint = true, commands = false;
+    std::optional<int> room;
+    std::string roomClass;
+};
+
+using check::Diagnostic;
+
+struct Load {
+    bool started = false;
+    bool fileRefused = false; // could not be opened or read
+    std::vector<Diagnostic> diagnostics;
+    std::vector<std::string> report;
+};
+
+// "Problem <text> in line <n> of parameter file: ..." and
+// "Line <n> in file <path> too long" carry their line number.
+int lineOf(const std::string &text)
+{
+    int line = 0;
+    size_t at = text.find(" in line ");
+    if (text.rfind("Problem ", 0) == 0 && at != std::string::npos &&
+        std::sscanf(text.c_str() + at, " in line %d", &line) == 1)
+        return line;
+    if (std::sscanf(text.c_str(), "Line %d in file", &line) == 1)
+        return line;
+    return 0;
+}
+
+Diagnostic::Level levelOf(const std::string &text)
+{
+    return text.find(", default used in line ") != std::string::npos ? Diagnostic::Warning
+                                                                     : Diagnostic::Error;
+}
+
+Load loadFile(vh::Host &host, const std::string &file)
+{
+    Load load;
+    load.started = host.attachPlugin(staticProcs(), file);
+    const std::string tag = "log [vestrel]: ";
+    for (const std::string &line : host.transcript()) {
+        if (line.rfind(tag, 0) != 0) {
+            if (line.rfind("host: ", 0) == 0 && line != "host: plug-in failed to start")
+                load.report.push_back(line);
+            continue;
+        }
+        std::string text = line.substr(tag.size());
+        if (text.rfind("vestrel version ", 0) == 0 ||
+            text == "*** vestrel initialization failed ***")
+            continue;
+        bool failed = text.rfind("Open failed ", 0) == 0 || text.rfind("Read failed ", 0) == 0;
+        load.fileRefused = load.fileRefused || failed;
+        if (failed || text.rfind("Problem ", 0) == 0 ||
+            text.rfind("Unable to get memory", 0) == 0 || text.rfind("Usage: ", 0) == 0 ||
+            lineOf(text) != 0)
+            load.diagnostics.push_back({lineOf(text), levelOf(text), text});
+        else
+            load.report.push_back(text);
+    }
+    host.clearTranscript();
+    return load;
+}
+
+std::optional<std::string> readBytes(const std::string &path)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    if (!in.good() && !in.eof())
+        return std::nullopt;
+    return ss.str();
+}
+
+std::vector<std::string> splitLines(const std::string &bytes)
+{
+    std::vector<std::string> lines;
+    std::stringstream ss(bytes);
+    for (std::string line; std::getline(ss, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+void print(const std::string &file, const Diagnostic &d)
+{
+    static const char *const levels[] = {"note", "warning", "error"};
+    std::string where = d.line > 0 ? file + ":" + std::to_string(d.line) : file;
+    std::printf("%s: %s: %s\n", where.c_str(), levels[d.level], vh::printable(d.text).c_str());
+}
+
+// ---- --room --------------------------------------------------------------------
+
+const struct {
+    const char *word;
+    sint32 bit;
+} kClasses[] = {{"public", RC_PUBLIC},
+                {"private", RC_PRIVATE},
+                {"member", RC_MEMBER},
+                {"altmember", RC_ALTMEMBER}};
+
+// The class the file's ranged entries give the room, when they agree.
+std::string classFromFile(const MyState *state, int room, int *fromLine)
+{
+    sint32 bits = 0;
+    for (const LimitValue *chain : state->limits) {
+        for (const LimitValue *e = chain; e != nullptr; e = e->next) {
+            for (const RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
+                sint32 classes = e->roomsChecked & (RC_ALL & ~RC_LIMBO);
+                if (room >= r->low && room <= r->high && classes != 0) {
+                    if (bits == 0)
+                        *fromLine = e->line;
+                    bits |= classes;
+                }
+            }
+        }
+    }
+    for (const auto &c : kClasses) {
+        if (bits == c.bit)
+            return c.word;
+    }
+    *fromLine = 0;
+    return "";
+}
+
+void makeRoom(vh::Host &host, MyState *state, RoomID id, const std::string &cls)
+{
+    host.createRoom(id, "room " + std::to_string(id));
+    if (cls == "private") {
+        vh::RoomOptions o;
+        o.isPrivate = true;
+        host.changeRoom(id, o);
+    } else if (cls == "member" || cls == "altmember") {
+        vh::UserOptions o;
+        o.handle = "owner";
+        o.counter = 1;
+        host.setRoomOwner(id, host.connect(o));
+        if (cls == "altmember")
+            getRoomDat(state, host.room(id))->flags |= RD_RLIMIT;
+    }
+}
+
+std::string entryText(const LimitValue *e, const std::vector<std::string> &lines)
+{
+    std::string text = e->line > 0 && e->line <= (int)lines.size() ? lines[e->line - 1] : "";
+    size_t start = text.find_first_not_of(" \t");
+    return "line " + std::to_string(e->line) + ": " +
+           vh::printable(start == std::string::npos ? "" : text.substr(start));
+}
+
+int showRoom(vh::Host &host, const Options &o, const std::vector<std::string> &lines)
+{
+    MyState *state = static_cast<MyState *>(host.pluginData());
+    std::string cls = o.roomClass;
+    std::string why = "as asked";
+    if (cls.empty()) {
+        int from = 0;
+        cls = classFromFile(state, *o.room, &from);
+        why = from != 0 ? "from line " + std::to_string(from) : "the file gives it no class";
+        if (cls.empty())
+            cls = "public";
+    }
+    makeRoom(host, state, (RoomID)*o.room, cls);
+    std::printf("room %d, %s (%s):\n", *o.room, cls.c_str(), why.c_str());
+    for (int slot = 0; slot < NBR_LIMITS; slot++) {
+        const char *name = parameterTable[slot].name;
+        LimitValue *chain = state->limits[slot];
+        std::string what;
+        if (slot == L_CHATGOTO || slot == L_DUPIP) {
+            for (const LimitValue *e = chain; e != nullptr; e = e->next)
+                what += (what.empty() ? "every room: lines " : ", ") + std::to_string(e->line);
+        } else if (const LimitValue *e =
+                       getRoomLimitForRoom(host.state(), state, chain, (RoomID)*o.room)) {
+            what = entryText(e, lines);
+        }
+        std::printf("  %-16s %s\n", name, what.empty() ? "not limited" : what.c_str());
+    }
+    host.clearTranscript();
+    return 0;
+}
+
+// ---- --commands ----------------------------------------------------------------
+
+void showCommands()
+{
+    for (const check::CommandRow &r : check::commandRows()) {
+        std::printf("%s (%s): %s; aimed at others by %s; help class %s\n", r.word.c_str(),
+                    r.abbreviation.c_str(), r.who.c_str(), r.onWhom.c_str(), r.helpClass.c_str());
+        std::printf("    %s -- %s\n", r.syntax.c_str(), r.help.c_str());
+    }
+}
+
+bool parse(int argc, char **argv, Options &o, int &exitNow)
+{
+    exitNow = -1;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            exitNow = help();
+        } else if (a == "--version") {
+            std::printf("vestrel-check %s\n", VESTREL_VERSION);
+            exitNow = 0;
+        } else if (a == "--no-lint") {
+            o.lint = false;
+        } else if (a == "--commands") {
+            o.commands = true;
+        } else if (a == "--room" && i + 1 < argc) {
+            char *end = nullptr;
+            long n = std::strtol(argv[++i], &end, 10);
+            if (*argv[i] == '\0' || *end != '\0' || n < -32768 || n > 32767) {
+                exitNow = usage(std::string("not a room number: ") + argv[i]);
+                return false;
+            }
+            o.room = (int)n;
+        } else if (a == "--class" && i + 1 < argc) {
+            o.roomClass = argv[++i];
+            bool known = false;
+            for (const auto &c : kClasses)
+                known = known || o.roomClass == c.word;
+            if (!known) {
+                exitNow = usage("not a room class: " + o.roomClass);
+                return false;
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            exitNow = usage("unknown option " + a);
+            return false;
+        } else if (!o.file.empty()) {
+            exitNow = usage("one file at a time");
+            return false;
+        } else {
+            o.file = a;
+        }
+        if (exitNow >= 0)
+            return false;
+    }
+    if (!o.roomClass.empty() && !o.room) {
+        exitNow = usage("--class goes with --room");
+        return false;
+    }
+    if (o.file.empty() && !o.commands) {
+        exitNow = usage();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    std::string plugin = defaultPluginPath(argv[0]);
-    std::string file;
-    for (int i = 1; i < argc; i++) {
-        if (std::strcmp(argv[i], "--plugin") == 0 && i + 1 < argc)
-            plugin = argv[++i];
-        else if (argv[i][0] == '-' || !file.empty())
-            return usage();
-        else
-            file = argv[i];
-    }
-    if (file.empty())
-        return usage();
-
+    Options o;
+    int exitNow = -1;
+    if (!parse(argc, argv, o, exitNow))
+        return exitNow;
+    bool builtIn = o.commands && o.file.empty();
+    if (builtIn)
+        o.file = "/dev/null"; // loads nothing: the built-in table
+    check::Ranks before = check::currentRanks();
     vh::Host host;
-    bool started = host.loadPlugin(plugin, file);
-    const std::string tag = "log [vestrel]: ";
-    bool problem = false;
-    bool loadFailed = !started;
-    for (const std::string &line : host.transcript()) {
-        if (line.rfind(tag, 0) != 0) {
-            if (line.rfind("host: ", 0) == 0 && line != "host: plug-in failed to start")
-                std::printf("%s\n", line.c_str());
-            continue;
-        }
-        std::string text = line.substr(tag.size());
-        if (text.rfind("vestrel version ", 0) == 0)
-            continue;
-        if (text.rfind("Problem ", 0) == 0)
-            problem = true;
-        std::printf("%s\n", text.c_str());
-    }
-    if (started)
-        host.shutdown();
-    if (loadFailed) {
-        std::printf("vestrel-check: %s did not load\n", file.c_str());
+    Load load = loadFile(host, o.file);
+    std::string mismatch = check::paramTableMismatch();
+    if (!mismatch.empty()) {
+        std::fprintf(stderr, "vestrel-check: out of step with the plug-in (%s)\n",
+                     mismatch.c_str());
         return 2;
     }
-    if (problem) {
-        std::printf("vestrel-check: %s loaded with problems\n", file.c_str());
-        return 1;
+
+    std::optional<std::string> bytes = readBytes(o.file);
+    std::vector<Diagnostic> diagnostics;
+    if (o.lint && bytes && !load.fileRefused)
+        diagnostics = check::lintText(*bytes, before);
+    diagnostics.insert(diagnostics.begin(), load.diagnostics.begin(), load.diagnostics.end());
+    std::vector<Diagnostic> note;
+    if (o.lint && load.started) {
+        for (Diagnostic &d : check::lintLoaded(static_cast<MyState *>(host.pluginData())))
+            (d.line > 0 ? diagnostics : note).push_back(d);
     }
-    std::printf("vestrel-check: %s is clean\n", file.c_str());
-    return 0;
+    std::stable_sort(diagnostics.begin(), diagnostics.end(),
+                     [](const Diagnostic &a, const Diagnostic &b) { return a.line < b.line; });
+
+    int status = !load.started ? 2 : diagnostics.empty() ? 0 : 1;
+    if (builtIn) {
+        showCommands();
+        host.shutdown();
+        return 0;
+    }
+    if (o.commands) {
+        for (const Diagnostic &d : diagnostics)
+            print(o.file, d);
+        if (load.started)
+            showCommands();
+    } else if (o.room && load.started) {
+        for (const Diagnostic &d : diagnostics)
+            print(o.file, d);
+        showRoom(host, o, splitLines(bytes.value_or("")));
+    } else {
+        for (const Diagnostic &d : diagnostics)
+            print(o.file, d);
+        for (const std::string &line : load.report)
+            std::printf("%s\n", vh::printable(line).c_str());
+        for (const Diagnostic &d : note)
+            print(o.file, d);
+    }
+    if (load.started)
+        host.shutdown();
+
+    int errors = 0, warnings = 0;
+    for (const Diagnostic &d : diagnostics)
+        (d.level == Diagnostic::Error ? errors : warnings)++;
+    if (status == 2)
+        std::printf("vestrel-check: %s did not load\n", o.file.c_str());
+    else if (status == 1)
+        std::printf("vestrel-check: %s: %d error%s, %d warning%s\n", o.file.c_str(), errors,
+                    errors == 1 ? "" : "s", warnings, warnings == 1 ? "" : "s");
+    else
+        std::printf("vestrel-check: %s is clean\n", o.file.c_str());
+    return status;
 }

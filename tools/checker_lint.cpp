@@ -1,0 +1,664 @@
+// The lint: what a parameter file line does that its writer may not mean.
+// Each check reads the line the way the plug-in does (strtol, strtod and
+// the plug-in's own word comparisons) and says what the plug-in makes of
+// it; the plug-in itself goes on reading files exactly as before.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "checker.h"
+#include "host.h"
+
+namespace check
+{
+namespace
+{
+
+constexpr int kLineMax = 298; // characters before the newline the plug-in reads
+constexpr long kRoomLow = -32768, kRoomHigh = 32767;
+
+const char *skipBlanks(const char *p)
+{
+    while (*p == ' ' || *p == '\t')
+        p++;
+    return p;
+}
+
+std::string wordAt(const char *p)
+{
+    return std::string(p, (size_t)wordLength(p));
+}
+
+std::string q(const std::string &text)
+{
+    return "'" + vh::printable(text) + "'";
+}
+
+class Lint
+{
+  public:
+    Lint(std::vector<Diagnostic> &out, const Ranks &before) : out_(out), ranks_(before) {}
+    void line(int lineno, const std::string &text);
+
+  private:
+    void warn(const char *format, ...) __attribute__((format(printf, 2, 3)));
+    void keyword(const std::string &name, const char *value);
+    void limitLine(int slot, const char *lp);
+    const char *maximum(const char *p, int slot, uint32 *value);
+    const char *decay(const char *p, int slot, uint32 maximum);
+    void roomWords(const char *p);
+    void range(const std::string &word);
+    void dupipPattern(const char *text);
+    void wholeNumber(const std::string &keyword, const char *value, const char *zeroEffect);
+    void autoannounce(const char *value);
+    void setrank(const char *value);
+
+    std::vector<Diagnostic> &out_;
+    int lineno_ = 0;
+    Ranks ranks_;
+};
+
+void Lint::warn(const char *format, ...)
+{
+    char text[512];
+    va_list ap;
+    va_start(ap, format);
+    std::vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    out_.push_back({lineno_, Diagnostic::Warning, text});
+}
+
+int findParameter(const char *word)
+{
+    size_t n = (size_t)wordLength(word);
+    for (int i = 0; i < NBR_LIMITS; i++) {
+        if (std::strlen(parameterTable[i].name) == n && wordCmp(word, parameterTable[i].name) == 0)
+            return i;
+    }
+    return -1;
+}
+
+bool isRate(int slot)
+{
+    return kParams[slot].noun != nullptr;
+}
+
+// What a first number of 0 does, for the rows where it is a surprise.
+std::string zeroEffect(int slot)
+{
+    if (isRate(slot))
+        return std::string(": every ") + kParams[slot].noun + " is refused";
+    switch (slot) {
+    case L_IDLE:
+        return ": idle users are never sent away";
+    case L_DUPIP:
+        return ": no second connection from an address is allowed";
+    case L_CHATGOTO:
+        return ": the phrase leads to the speaker's own room";
+    case L_MIMICK:
+        return ": any chat line that somebody else just said is refused";
+    case L_CLEARLOOSEPROPS:
+        return ": nobody may clear the loose props of a room with anybody in it";
+    default:
+        return "";
+    }
+}
+
+void Lint::line(int lineno, const std::string &text)
+{
+    lineno_ = lineno;
+    if (!text.empty() && text.back() == '\r')
+        warn("the line ends in a carriage return (a file saved with CRLF line ends): the plug-in "
+             "reads it as part of the last word");
+    const char *p = skipBlanks(text.c_str());
+    if (*p == '\0' || *p == '#')
+        return;
+    std::string first = wordAt(p);
+    for (const KeywordInfo &k : kKeywords) {
+        if (wordCmp(p, k.name) == 0) {
+            keyword(k.name, skipBlanks(p + first.size()));
+            return;
+        }
+    }
+    int slot = findParameter(p);
+    if (slot >= 0)
+        limitLine(slot, p);
+}
+
+void Lint::keyword(const std::string &name, const char *value)
+{
+    static const char *const yesNo[] = {"wizinmemberrooms", "rownerinroom", "hideoperators",
+                                        "memberrwho", "guestwiz"};
+    for (const char *k : yesNo) {
+        if (name == k && *value != '\0' && wordMinCmp(value, "yes", 1) != 0 &&
+            wordMinCmp(value, "no", 2) != 0)
+            warn("%s %s is neither yes nor no: the setting is left as it was", k,
+                 q(wordAt(value)).c_str());
+    }
+    bool offOrNumber = name == "rtakedelay" || name == "mroomdiscipline";
+    if (offOrNumber && *value != '\0' && wordMinCmp(value, "off", 1) != 0)
+        wholeNumber(name, value,
+                    name == "rtakedelay"
+                        ? ": a member may rtake a room as soon as its owner is gone"
+                        : ": the member room discipline commands stay disabled");
+    if ((name == "pagelength" || name == "gpagelength") && *value != '\0')
+        wholeNumber(name, value, ": no page is too short");
+    if (name == "autoannounce")
+        autoannounce(value);
+    if (name == "setrank")
+        setrank(value);
+}
+
+// A keyword's number, read with strtol and saturated to an int.
+void Lint::wholeNumber(const std::string &keyword, const char *value, const char *zero)
+{
+    std::string word = wordAt(value);
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(value, &end, 10);
+    long stored = std::clamp<long>(v, INT_MIN, INT_MAX);
+    if (end == value)
+        warn("%s %s is read as 0%s", keyword.c_str(), q(word).c_str(), zero);
+    else if (end < value + word.size())
+        warn("%s %s is read as %ld, and %s is ignored", keyword.c_str(), q(word).c_str(), stored,
+             q(std::string((const char *)end, value + word.size())).c_str());
+    else if (errno == ERANGE || stored != v)
+        warn("%s %s is out of range: it is read as %ld", keyword.c_str(), q(word).c_str(), stored);
+}
+
+void Lint::autoannounce(const char *value)
+{
+    std::string word = wordAt(value);
+    if (word.size() != 8 || value[8] != ' ')
+        return; // the plug-in reports these itself
+    char *p = nullptr;
+    long h = std::strtol(value, &p, 10);
+    if (*p == ':')
+        p++;
+    long m = std::strtol(p, &p, 10);
+    if (*p == ':')
+        p++;
+    long s = std::strtol(p, &p, 10);
+    bool shaped = true;
+    for (int i = 0; i < 8; i++)
+        shaped =
+            shaped && (i == 2 || i == 5 ? word[i] == ':' : std::isdigit((unsigned char)word[i]));
+    if (!shaped) {
+        warn("autoannounce time %s is not hh:mm:ss: it is read as %ld:%ld:%ld", q(word).c_str(), h,
+             m, s);
+        return;
+    }
+    if (h <= 23 && m <= 59 && s <= 59)
+        return;
+    long total = h * 3600 + m * 60 + s;
+    long days = total / 86400, rest = total % 86400;
+    char when[64];
+    std::snprintf(when, sizeof when, "%02ld:%02ld:%02ld %s", rest / 3600, rest / 60 % 60, rest % 60,
+                  days == 1 ? "the next day" : (std::to_string(days) + " days later").c_str());
+    warn("autoannounce time %s is outside 00:00:00..23:59:59: the calendar makes it %s",
+         q(word).c_str(), when);
+}
+
+void Lint::setrank(const char *value)
+{
+    if (*value == '\0')
+        return;
+    CmdTable *row = findCommand(nullptr, value);
+    const char *rankWord = nextWord(value);
+    if (row == nullptr || rankWord == nullptr)
+        return;
+    int r = getRank(rankWord);
+    if (r < 0 || r > RANK_DISABLE)
+        return;
+    int i = (int)(row - cmdTable);
+    int t = ranks_.target[i];
+    if (const char *targetWord = nextWord(rankWord)) {
+        if (ranks_.target[i] == RANK_DISABLE)
+            return;
+        t = getRank(targetWord);
+        if (t < 0 || t > RANK_DISABLE)
+            return;
+    }
+    if (r == ranks_.rank[i] && t == ranks_.target[i])
+        warn("setrank changes nothing: %s already has rank %s and target rank %s", row->command,
+             rankName(r), rankName(t));
+    ranks_.rank[i] = r;
+    ranks_.target[i] = t;
+}
+
+void Lint::limitLine(int slot, const char *lp)
+{
+    const ParameterTable &row = parameterTable[slot];
+    const char *p = skipBlanks(lp + wordLength(lp));
+    if (*p == '\0')
+        return; // "No ... data specified": the plug-in says so
+    uint32 max = 0;
+    if (row.paramMask & PM_MAXIMUM) {
+        const char *next = maximum(p, slot, &max);
+        if (next == p)
+            return; // the rest is misread from here on; the plug-in names the words
+        p = next;
+    }
+    if (row.paramMask & PM_ROOMID) {
+        p = skipBlanks(p);
+        if (wordCmp(p, "currentroom") == 0)
+            p += wordLength(p);
+        else
+            p = maximum(p, slot, &max);
+    }
+    if (row.paramMask & PM_DECAY)
+        p = decay(p, slot, max);
+    if (row.paramMask & PM_STRING) {
+        p = skipBlanks(p);
+        if (slot == L_CHATGOTO && *p == '\0')
+            warn("chatgoto without a phrase: the entry does nothing");
+        if (slot == L_DUPIP && *p != '\0')
+            dupipPattern(p);
+        return;
+    }
+    roomWords(p);
+}
+
+const char *Lint::maximum(const char *p, int slot, uint32 *value)
+{
+    const char *field = kParams[slot].maxField;
+    const char *w = skipBlanks(p);
+    std::string word = wordAt(w);
+    char *end = nullptr;
+    long v = std::strtol(p, &end, 10);
+    *value = v > (long)UINT32_MAX ? LIMIT_UNLIMITED : (uint32)std::max<long>(v, INT32_MIN);
+    if (end == p) {
+        warn("%s %s is read as 0%s", field, q(word).c_str(), zeroEffect(slot).c_str());
+        return p;
+    }
+    if (end < w + word.size())
+        warn("%s %s is read as %ld, and %s as what follows it", field, q(word).c_str(), v,
+             q(std::string((const char *)end, w + word.size())).c_str());
+    else if (slot == L_CHATGOTO && (v < kRoomLow || v > kRoomHigh))
+        warn("chatgoto room %s is not a room number (-32768..32767)", word.c_str());
+    else if (v >= (long)LIMIT_UNLIMITED)
+        warn("%s %s is above 4294967294: it is read as -1%s", field, word.c_str(),
+             isRate(slot) ? ", unlimited" : "");
+    else if (v < -1)
+        warn("%s %s is negative: it is read as %u", field, word.c_str(), (unsigned)*value);
+    return end;
+}
+
+const char *Lint::decay(const char *p, int slot, uint32 maximum)
+{
+    const char *field = kParams[slot].decayField;
+    bool rate = isRate(slot);
+    const char *w = skipBlanks(p);
+    std::string word = wordAt(w);
+    const char *none = rate ? ": nothing is ever forgiven" : slot == L_IDLE ? ": room 0" : "";
+    if (word.empty()) {
+        if (rate || slot == L_IDLE)
+            warn("no %s is given: it is read as 0%s", field, none);
+        return p;
+    }
+    char *end = nullptr;
+    errno = 0;
+    double v = std::strtod(p, &end);
+    if (end == p) {
+        warn("%s %s is read as 0%s", field, q(word).c_str(), none);
+        return p;
+    }
+    if (end < w + word.size()) {
+        warn("%s %s is read as %g, and %s as what follows it", field, q(word).c_str(), v,
+             q(std::string((const char *)end, w + word.size())).c_str());
+        return end;
+    }
+    if (std::isnan(v)) {
+        warn("%s %s is not a number: it is read as 0%s", field, q(word).c_str(), none);
+        return end;
+    }
+    if (std::isinf(v)) {
+        warn("%s %s %s", field, q(word).c_str(),
+             errno == ERANGE ? "overflows: it is read as inf" : "is infinite");
+        return end;
+    }
+    if (errno == ERANGE)
+        warn("%s %s underflows: it is read as %g", field, q(word).c_str(), v);
+    if (rate && v < 0)
+        warn("decay %s is negative: the count grows as time passes instead of being forgiven",
+             word.c_str());
+    else if (rate && v == 0 && maximum != 0 && maximum != LIMIT_UNLIMITED)
+        warn("decay 0 on a rate limit: nothing is ever forgiven, so after %u %ss every further "
+             "one is refused",
+             (unsigned)maximum, kParams[slot].noun);
+    if (slot == L_IDLE) {
+        if (!(v > -32769.0 && v < 32768.0))
+            warn("idle room %s is not a room number: idle users are never sent away", word.c_str());
+        else if (v != std::trunc(v))
+            warn("idle room %s is not a whole number: it is read as room %d", word.c_str(), (int)v);
+    }
+    return end;
+}
+
+void Lint::roomWords(const char *p)
+{
+    static const struct {
+        const char *word;
+        sint32 bits;
+    } classWords[] = {{"all", RC_ALL},
+                      {"public", RC_PUBLIC},
+                      {"private", RC_PRIVATE},
+                      {"member", RC_MEMBER},
+                      {"limbo", RC_LIMBO},
+                      {"warn", RC_WARN},
+                      {"altmember", RC_ALTMEMBER}};
+    sint32 set = 0;
+    bool off = false, ranges = false;
+    for (const char *w = skipBlanks(p); w != nullptr && *w != '\0'; w = nextWord(w)) {
+        bool known = false;
+        for (const auto &c : classWords) {
+            if (wordCmp(w, c.word) == 0) {
+                set |= c.bits;
+                known = true;
+            }
+        }
+        if (wordCmp(w, "nowhere") == 0 || wordCmp(w, "off") == 0) {
+            set = 0;
+            off = known = true;
+        }
+        if (!known && w[0] == 'r' && w[1] == 'm') {
+            range(wordAt(w));
+            ranges = true;
+        }
+    }
+    if ((set & RC_ALL) == 0 && !ranges && !off)
+        warn("the entry names no room class and no room range: it applies nowhere");
+}
+
+void Lint::range(const std::string &word)
+{
+    const char *digits = word.c_str() + 2;
+    char *end = nullptr;
+    long low = std::strtol(digits, &end, 10);
+    if (end == digits) {
+        warn("range %s has no room number: it is read as room 0", q(word).c_str());
+        return;
+    }
+    long high = low;
+    if (*end == '-') {
+        const char *second = end + 1;
+        high = std::strtol(second, &end, 10);
+        if (end == second) {
+            warn("range %s has no second number: it is read as rm%ld-0", q(word).c_str(), low);
+            return;
+        }
+    }
+    if (*end != '\0')
+        warn("range %s: %s after the number is ignored", q(word).c_str(), q(end).c_str());
+    if (low > high)
+        warn("range %s runs from %ld down to %ld: it names no room", q(word).c_str(), low, high);
+    else if (high < kRoomLow || low > kRoomHigh)
+        warn("range %s lies outside the room numbers -32768..32767: it names no room",
+             q(word).c_str());
+    else if (low < kRoomLow || high > kRoomHigh)
+        warn("range %s reaches beyond the room numbers -32768..32767", q(word).c_str());
+}
+
+bool isAddressPattern(const char *text)
+{
+    const char *p = text;
+    for (int i = 0; i < 4; i++) {
+        if (i > 0 && *p++ != '.')
+            return false;
+        if (*p == '*') {
+            p++;
+            continue;
+        }
+        int digits = 0, value = 0;
+        while (std::isdigit((unsigned char)*p) && digits < 4) {
+            value = value * 10 + (*p++ - '0');
+            digits++;
+        }
+        if (digits == 0 || digits > 3 || value > 255)
+            return false;
+    }
+    return *skipBlanks(p) == '\0';
+}
+
+void Lint::dupipPattern(const char *text)
+{
+    if (isAddressPattern(text))
+        return;
+    static const char *const roomWords[] = {"all",   "public", "private", "member", "altmember",
+                                            "limbo", "warn",   "off",     "nowhere"};
+    std::string word = wordAt(text);
+    bool roomWord = std::any_of(std::begin(roomWords), std::end(roomWords),
+                                [&](const char *w) { return wordCmp(text, w) == 0; }) ||
+                    (text[0] == 'r' && text[1] == 'm');
+    if (roomWord)
+        warn("dupip takes no room words: %s is read as an address pattern and matches no address; "
+             "an entry without a pattern is the one for every address",
+             q(word).c_str());
+    else
+        warn("dupip pattern %s is not four octets of 0..255 or '*'", q(text).c_str());
+}
+
+} // namespace
+
+Ranks currentRanks()
+{
+    Ranks ranks;
+    for (int i = 0; i < NBR_COMMANDS; i++) {
+        ranks.rank[i] = cmdTable[i].rank;
+        ranks.target[i] = cmdTable[i].targetRank;
+    }
+    return ranks;
+}
+
+std::vector<Diagnostic> lintText(const std::string &bytes, const Ranks &before)
+{
+    std::vector<Diagnostic> out;
+    Lint lint(out, before);
+    size_t start = 0;
+    for (int lineno = 1; start < bytes.size(); lineno++) {
+        size_t nl = bytes.find('\n', start);
+        bool last = nl == std::string::npos;
+        std::string text = bytes.substr(start, last ? std::string::npos : nl - start);
+        start = last ? bytes.size() : nl + 1;
+        size_t nul = text.find('\0');
+        if (nul != std::string::npos) {
+            // The plug-in's line ends at the NUL; only on the last line is
+            // that taken for a line without newline.
+            out.push_back(
+                {lineno, Diagnostic::Warning,
+                 "a NUL byte at column " + std::to_string(nul + 1) +
+                     (start == bytes.size() ? ": the plug-in reads the line only up to it"
+                                            : ": the plug-in reads the line as too long and stops "
+                                              "loading here")});
+            if (start != bytes.size())
+                continue;
+            text.resize(nul);
+        }
+        int max = last ? kLineMax - 1 : kLineMax;
+        if ((int)text.size() > max) {
+            out.push_back(
+                {lineno, Diagnostic::Warning,
+                 "the line is " + std::to_string(text.size()) + " characters long, above the " +
+                     std::to_string(max) +
+                     " the plug-in reads: the load stops here and no later line is read"});
+            continue;
+        }
+        lint.line(lineno, text);
+    }
+    return out;
+}
+
+} // namespace check
+
+// ---- The loaded configuration ----------------------------------------------
+
+namespace check
+{
+namespace
+{
+
+// One slot's room numbers cut at every range bound, with four layers of
+// cells (public, private, member, altmember rooms); each cell remembers the
+// first entry, in the slot's lookup order, that applies there. An entry
+// that is first in no cell never applies.
+class Coverage
+{
+  public:
+    explicit Coverage(const LimitValue *chain)
+    {
+        starts_ = {kRoomLow, kRoomHigh + 1};
+        for (const LimitValue *e = chain; e != nullptr; e = e->next) {
+            for (const RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
+                long low, high;
+                if (clip(r, &low, &high)) {
+                    starts_.push_back(low);
+                    starts_.push_back(high + 1);
+                }
+            }
+        }
+        std::sort(starts_.begin(), starts_.end());
+        starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
+        cells_ = starts_.size() - 1;
+        for (int c = 0; c < 4; c++) {
+            owner_[c].assign(cells_, nullptr);
+            next_[c].resize(cells_ + 1);
+            for (size_t j = 0; j <= cells_; j++)
+                next_[c][j] = j;
+        }
+    }
+
+    // Paints the entry into every cell still free; whether it got any.
+    bool paint(const LimitValue *e)
+    {
+        bool any = false;
+        forEachSpan(e, [&](int c, size_t from, size_t to) {
+            for (size_t j = find(c, from); j <= to && j < cells_; j = find(c, j + 1)) {
+                owner_[c][j] = e;
+                next_[c][j] = j + 1;
+                any = true;
+            }
+        });
+        return any;
+    }
+
+    // Whether the entry names any room at all.
+    bool namesRooms(const LimitValue *e)
+    {
+        bool any = false;
+        forEachSpan(e, [&](int, size_t, size_t) { any = true; });
+        return any;
+    }
+
+    // The lines of the entries that are first where this one would apply.
+    std::set<int> ownersOver(const LimitValue *e)
+    {
+        std::set<int> lines;
+        forEachSpan(e, [&](int c, size_t from, size_t to) {
+            for (size_t j = from; j <= to && j < cells_ && lines.size() < 4; j++)
+                lines.insert(owner_[c][j]->line);
+        });
+        return lines;
+    }
+
+  private:
+    static bool clip(const RoomNumbers *r, long *low, long *high)
+    {
+        *low = std::max<long>(r->low, kRoomLow);
+        *high = std::min<long>(r->high, kRoomHigh);
+        return *low <= *high;
+    }
+
+    size_t cellOf(long room) const
+    {
+        return (size_t)(std::upper_bound(starts_.begin(), starts_.end(), room) - starts_.begin()) -
+               1;
+    }
+
+    template <class F> void forEachSpan(const LimitValue *e, F f)
+    {
+        static const sint32 layerBits[4] = {RC_PUBLIC, RC_PRIVATE, RC_MEMBER, RC_ALTMEMBER};
+        for (const RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
+            long low, high;
+            if (clip(r, &low, &high)) {
+                for (int c = 0; c < 4; c++)
+                    f(c, cellOf(low), cellOf(high));
+            }
+        }
+        for (int c = 0; c < 4; c++) {
+            if (e->roomsChecked & layerBits[c])
+                f(c, 0, cells_ - 1);
+        }
+    }
+
+    size_t find(int c, size_t j)
+    {
+        size_t root = j;
+        while (next_[c][root] != root)
+            root = next_[c][root];
+        while (next_[c][j] != root) {
+            size_t up = next_[c][j];
+            next_[c][j] = root;
+            j = up;
+        }
+        return root;
+    }
+
+    std::vector<long> starts_;
+    size_t cells_ = 0;
+    std::vector<const LimitValue *> owner_[4];
+    std::vector<size_t> next_[4];
+};
+
+std::string lineList(const std::set<int> &lines)
+{
+    std::string out;
+    int n = 0;
+    for (int line : lines) {
+        if (n++ == 3) {
+            out += " and others";
+            break;
+        }
+        out += (out.empty() ? "" : n == (int)lines.size() ? " and " : ", ") + std::to_string(line);
+    }
+    return lines.size() == 1 ? "line " + out + " comes first" : "lines " + out + " come first";
+}
+
+} // namespace
+
+std::vector<Diagnostic> lintLoaded(const MyState *state)
+{
+    std::vector<Diagnostic> out;
+    std::string never;
+    for (int slot = 0; slot < NBR_LIMITS; slot++) {
+        const LimitValue *chain = state->limits[slot];
+        if (chain == nullptr && kParams[slot].limiting)
+            never += (never.empty() ? "" : ", ") + std::string(kParams[slot].name);
+        if (slot == L_CHATGOTO || slot == L_DUPIP || chain == nullptr)
+            continue;
+        Coverage coverage(chain);
+        std::vector<const LimitValue *> shadowed;
+        for (const LimitValue *e = chain; e != nullptr; e = e->next) {
+            if (!coverage.paint(e) && coverage.namesRooms(e))
+                shadowed.push_back(e);
+        }
+        for (const LimitValue *e : shadowed)
+            out.push_back({e->line, Diagnostic::Warning,
+                           std::string("this ") + kParams[slot].name +
+                               " entry never applies: for every room it names, " +
+                               lineList(coverage.ownersOver(e))});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const Diagnostic &a, const Diagnostic &b) { return a.line < b.line; });
+    if (!never.empty())
+        out.push_back({0, Diagnostic::Note,
+                       "the file never names " + never + ", so what they limit is not limited"});
+    return out;
+}
+
+} // namespace check

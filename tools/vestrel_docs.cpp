@@ -1,0 +1,215 @@
+// vestrel-docs: writes the reference of the parameter file or of the
+// command language, in Markdown, from the plug-in's own tables. docs/ holds
+// its output; a test checks that the two agree.
+#include <cstdio>
+#include <string>
+
+#include "checker.h"
+#include "host.h"
+#include "static_procs.h"
+
+namespace
+{
+
+// Text for a table cell: no HTML, no column breaks.
+std::string cell(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '|')
+            out += "\\|";
+        else
+            out += c;
+    }
+    return out;
+}
+
+// Literal text for a table cell; a double-backtick span may hold a backtick.
+std::string code(const std::string &text)
+{
+    std::string out;
+    for (char c : text)
+        out += c == '|' ? std::string("\\|") : std::string(1, c);
+    return "`` " + out + " ``";
+}
+
+const char kParametersIntro[] = R"(# The vestrel parameter file
+
+vestrel reads one text file when the server loads it, and again when an
+operator says `` `vestrel reload ``. `vestrel-check FILE` reads a file the
+same way and says what the plug-in makes of it; see the end of this page.
+
+## Lines
+
+- One setting per line. A line holds at most 298 characters before its
+  newline (297 on a last line without one); a longer line, or a line with a
+  NUL byte, ends the load there: the lines before it stay in force, no
+  report is given, and none of the lines after it is read.
+- Words are separated by spaces and tabs, nothing else. A carriage return is
+  part of the word it follows, so a file saved with CRLF line ends does not
+  mean what it says.
+- Blank lines, and lines whose first non-blank character is `#`, are
+  ignored. `#` later in a line is not a comment.
+- Keywords and parameter names are whole words in any case, never
+  abbreviated. Every other first word names a limit parameter.
+- A load empties every limit parameter first: a parameter the file does not
+  name is not limited at all. Only the settings marked "kept" below survive
+  a reload whose file no longer sets them.
+- A file that cannot be opened or read through (a directory, a missing or
+  unreadable file, a read error) changes nothing: at start-up the plug-in
+  does not start, on reload the configuration in force stays.
+
+## Keywords
+
+| keyword | form | at start-up | on a reload without the line | meaning |
+|---|---|---|---|---|
+)";
+
+const char kLimitLines[] = R"(
+## Limit lines
+
+A limit line is the parameter's name, its numbers, and where it applies:
+
+- `all`, `public`, `private`, `member`, `altmember` (member rooms whose
+  owner turned on alternate limits with rlimit), `limbo` (only for a user
+  in no room): room classes; `all` is all five.
+- `rm5`, `rm100-199`: room numbers, lower-case `rm`; a range applies in its
+  rooms whatever their class. Room numbers run from -32768 to 32767.
+- `warn`: tell the user once, when the limit bites, that it does.
+- `off`, `nowhere`: drop the classes and `warn` named before it on the line.
+
+A rate limit is `<maximum> <decay>`: a user may act `<maximum>` times in a
+burst, and `<decay>` actions are forgiven per second (whole seconds; the
+fractions are lost). A maximum of -1 is unlimited; 0 refuses every action.
+Operators (rank 2 and up) are never counted.
+
+Several lines may name one parameter. For a room, the first entry that
+applies is in force, in this order: the lines with room ranges, the last of
+them in the file first; then the lines without ranges, the first of them in
+the file first. So a range line overrides the class lines for its rooms,
+and among class lines the earlier wins.
+
+Numbers are read as the C library reads them and are never reported: a word
+that is not a number reads as 0, and what follows a partial number (`12.5`)
+is read as the next field. A maximum above 4294967294 is unlimited.
+
+## Limit parameters
+
+| parameter | form after the name | built-in default | meaning |
+|---|---|---|---|
+)";
+
+const char kPitfalls[] = R"(
+The built-in default is what a line holding the name alone gives ("No ...
+data specified, default used"); a parameter without one ignores such a
+line. No default applies to a parameter the file never names.
+
+## What vestrel-check warns about
+
+`vestrel-check FILE` prints every problem the plug-in reports and these
+warnings, as `FILE:LINE: warning: text`, and exits 1 when there is any:
+
+- a number that is not one, or only partly (`chat five 1 public` reads a
+  maximum of 0 and refuses every chat line);
+- a maximum above 4294967294 (unlimited) or negative, a decay that
+  overflows (`1e400`), is negative or, on a rate limit, is 0 (nothing is
+  ever forgiven);
+- a yes/no value that is neither (`guestwiz nope` leaves the setting as it
+  was; `no` must be written out);
+- an `autoannounce` time outside 00:00:00..23:59:59 (the calendar carries
+  it over into the next day) or not written as hh:mm:ss;
+- a `dupip` pattern that is not four octets of 0..255 or `*`, and room
+  words after `dupip`, which are read as a pattern;
+- an `idle` room that is not a whole number or not a room number;
+- an entry that applies nowhere (no class and no range), a range whose low
+  is above its high or that lies outside -32768..32767, an entry that
+  earlier entries of its parameter shadow in every room it names, a
+  `chatgoto` without a phrase, a `setrank` that changes nothing;
+- a carriage return at the end of a line, a NUL byte in a line, a line
+  longer than the plug-in reads;
+- and, as a note at the end, the parameters the file never names, whose
+  activities are therefore not limited.
+
+`vestrel-check FILE --room N` lists, for every limit parameter, the entry in
+force in room N and the line it came from; `--class` says what kind of room
+N is. `vestrel-check --commands FILE` lists the command table as the file's
+`setrank` lines leave it (see [commands.md](commands.md)).
+)";
+
+int parameters()
+{
+    std::printf("%s", kParametersIntro);
+    for (const check::KeywordInfo &k : check::kKeywords)
+        std::printf("| `%s` | %s | %s | %s | %s |\n", k.name, code(k.form).c_str(), k.start,
+                    k.kept ? "kept" : "the start-up value", cell(k.meaning).c_str());
+    std::printf("%s", kLimitLines);
+    for (int i = 0; i < NBR_LIMITS; i++) {
+        const ParameterTable &row = parameterTable[i];
+        std::printf("| `%s` | %s | %s | %s |\n", row.name, code(check::lineForm(row)).c_str(),
+                    check::defaultText(row) == "none" ? "none"
+                                                      : code(check::defaultText(row)).c_str(),
+                    cell(check::kParams[i].meaning).c_str());
+    }
+    std::printf("%s", kPitfalls);
+    return 0;
+}
+
+const char kCommandsIntro[] = R"(# The vestrel command language
+
+A chat line that starts with a backtick (`` ` ``) or an apostrophe and names
+a command is a command, and nobody else hears it. A command word may be
+abbreviated down to its shortest form below. Whispered to another user, a
+command is aimed at that user when the speaker may aim it ("aimed at others
+by"); otherwise it acts on the speaker.
+
+Ranks: guest 0, member 1, wizard 2, god 3; "disable" (4) is a rank nobody
+has. A `setrank` line of the parameter file changes who may use a command
+and on whom; `vestrel-check --commands FILE` shows the table as a file
+leaves it. Help class "host's own" marks a command the host also has: vestrel
+checks it and lets the host carry it out, and `` `help `` does not list it.
+`` `help `` lists the commands a user may use.
+
+The table below is the built-in one.
+
+| command | shortest | who may use it | aimed at others by | help class | syntax | help |
+|---|---|---|---|---|---|---|
+)";
+
+int commands()
+{
+    std::printf("%s", kCommandsIntro);
+    for (const check::CommandRow &r : check::commandRows())
+        std::printf("| `%s` | `%s` | %s | %s | %s | %s | %s |\n", r.word.c_str(),
+                    r.abbreviation.c_str(), r.who.c_str(), r.onWhom.c_str(), r.helpClass.c_str(),
+                    code(r.syntax).c_str(), cell(r.help).c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string what = argc == 2 ? argv[1] : "";
+    // The plug-in fills its parameter table when it starts; an empty file
+    // leaves every built-in value as it is.
+    vh::Host host;
+    if (!host.attachPlugin(staticProcs(), "/dev/null")) {
+        std::fprintf(stderr, "vestrel-docs: the plug-in did not start\n");
+        return 2;
+    }
+    std::string mismatch = check::paramTableMismatch();
+    if (!mismatch.empty()) {
+        std::fprintf(stderr, "vestrel-docs: out of step with the plug-in (%s)\n", mismatch.c_str());
+        return 2;
+    }
+    if (what == "parameters")
+        return parameters();
+    if (what == "commands")
+        return commands();
+    std::fprintf(stderr, "usage: vestrel-docs parameters|commands\n");
+    return 2;
+}
