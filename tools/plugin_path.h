@@ -1,5 +1,6 @@
-// Where the tools find vestrel.so: beside the tool, one level up (the build
-// tree), or where the build put it.
+// Where vestrel-sim finds vestrel.so: beside the tool, one level up (the
+// build tree), where an install puts it relative to the tool, or where the
+// build put it.
 #pragma once
 
 #include <filesystem>
@@ -13,7 +14,8 @@ inline std::string defaultPluginPath(const char *argv0)
     if (ec)
         self = fs::absolute(argv0);
     for (const fs::path &candidate :
-         {self.parent_path() / "vestrel.so", self.parent_path().parent_path() / "vestrel.so"}) {
+         {self.parent_path() / "vestrel.so", self.parent_path().parent_path() / "vestrel.so",
+          self.parent_path().parent_path() / VESTREL_INSTALLED_SO}) {
         if (fs::exists(candidate))
             return candidate.string();
     }
