@@ -311,8 +311,7 @@ AnyType initializeServerPlugin(PluginID pluginID, int argc, char **argv)
     state->mroomdiscipline = -1;
     state->lastUserPageRoom = -1;
 
-    setDefaultParameters(state);
-    buildLimitIndexes(state);
+    setDefaultParameters(state); /* walked, unindexed: the first load replaces them */
     setPluginUserInfoSize(pluginID, sizeof(UserDat));
     setPluginRoomInfoSize(pluginID, sizeof(RoomDat));
     FormattedLogMessage(nullptr, "vestrel", "vestrel version %s", VESTREL_VERSION);

@@ -11,34 +11,41 @@
 
 /* Built-in defaults: roomsChecked, maximum, decay. They have no ranges and
  * no text, so copies may share those (null) pointers. */
-static const LimitValue zoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr, 0};
-static const LimitValue spoofDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.0, nullptr, 0};
-static const LimitValue pageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
-                                       nullptr, 0};
-static const LimitValue reppageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.1,
-                                          nullptr, 0};
-static const LimitValue chatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr, 0};
-static const LimitValue repchatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr, 0};
-static const LimitValue propdropDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr, 0};
-static const LimitValue roommsgDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.2, nullptr, 0};
-static const LimitValue facechangeDefault = {nullptr, nullptr, RC_PUBLIC, 10, 0.5, nullptr, 0};
-static const LimitValue avatarchangeDefault = {nullptr, nullptr, RC_PUBLIC, 40, 2.0, nullptr, 0};
-static const LimitValue moveDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nullptr, 0};
-static const LimitValue slideDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nullptr, 0};
-static const LimitValue spotstateDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.5, nullptr, 0};
-static const LimitValue namechangeDefault = {nullptr, nullptr, RC_PUBLIC, 40, 2.0, nullptr, 0};
-static const LimitValue avatarzoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr, 0};
-static const LimitValue gpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
-                                        nullptr, 0};
-static const LimitValue rpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
-                                        nullptr, 0};
-static const LimitValue roompageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5,
-                                           nullptr, 0};
-static const LimitValue roomgotoDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 10, 0.1,
-                                           nullptr, 0};
-static const LimitValue drawDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 50, 0.1,
-                                       nullptr, 0};
-static const LimitValue idleDefault = {nullptr, nullptr, RC_PUBLIC, 0, 120.0, nullptr, 0};
+static const LimitValue zoneDefault = {nullptr, nullptr, RC_PUBLIC, 12, 0.0, nullptr, 0, nullptr};
+static const LimitValue spoofDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.0, nullptr, 0, nullptr};
+static const LimitValue pageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5, nullptr,
+                                       0,       nullptr};
+static const LimitValue reppageDefault = {
+    nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.1, nullptr, 0, nullptr};
+static const LimitValue chatDefault = {nullptr, nullptr, RC_PUBLIC, 10, 1.0, nullptr, 0, nullptr};
+static const LimitValue repchatDefault = {nullptr, nullptr, RC_PUBLIC, 10,
+                                          1.0,     nullptr, 0,         nullptr};
+static const LimitValue propdropDefault = {nullptr, nullptr, RC_PUBLIC, 10,
+                                           1.0,     nullptr, 0,         nullptr};
+static const LimitValue roommsgDefault = {nullptr, nullptr, RC_PUBLIC, 0, 0.2, nullptr, 0, nullptr};
+static const LimitValue facechangeDefault = {nullptr, nullptr, RC_PUBLIC, 10,
+                                             0.5,     nullptr, 0,         nullptr};
+static const LimitValue avatarchangeDefault = {nullptr, nullptr, RC_PUBLIC, 40,
+                                               2.0,     nullptr, 0,         nullptr};
+static const LimitValue moveDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nullptr, 0, nullptr};
+static const LimitValue slideDefault = {nullptr, nullptr, RC_PUBLIC, 30, 0.2, nullptr, 0, nullptr};
+static const LimitValue spotstateDefault = {nullptr, nullptr, RC_PUBLIC, 30,
+                                            0.5,     nullptr, 0,         nullptr};
+static const LimitValue namechangeDefault = {nullptr, nullptr, RC_PUBLIC, 40,
+                                             2.0,     nullptr, 0,         nullptr};
+static const LimitValue avatarzoneDefault = {nullptr, nullptr, RC_PUBLIC, 12,
+                                             0.0,     nullptr, 0,         nullptr};
+static const LimitValue gpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5, nullptr,
+                                        0,       nullptr};
+static const LimitValue rpageDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5, nullptr,
+                                        0,       nullptr};
+static const LimitValue roompageDefault = {
+    nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 1, 0.5, nullptr, 0, nullptr};
+static const LimitValue roomgotoDefault = {
+    nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 10, 0.1, nullptr, 0, nullptr};
+static const LimitValue drawDefault = {nullptr, nullptr, RC_PUBLIC_PRIVATE_MEMBER, 50, 0.1, nullptr,
+                                       0,       nullptr};
+static const LimitValue idleDefault = {nullptr, nullptr, RC_PUBLIC, 0, 120.0, nullptr, 0, nullptr};
 
 struct SlotDefinition {
     const char *name;
@@ -207,13 +214,21 @@ static sint32 clampRoom(sint32 n)
     return n < ROOM_LOW ? ROOM_LOW : (n > ROOM_HIGH + 1 ? ROOM_HIGH + 1 : n);
 }
 
+/* The bit number of a room class that roomClass gives. */
 static int classBit(sint32 cls)
 {
-    for (int b = 0; b < RC_BITS; b++) {
-        if (cls == (1 << b))
-            return b;
+    switch (cls) {
+    case RC_PUBLIC:
+        return 0;
+    case RC_PRIVATE:
+        return 1;
+    case RC_MEMBER:
+        return 2;
+    case RC_ALTMEMBER:
+        return 4;
+    default:
+        return -1;
     }
-    return -1;
 }
 
 /* The interval holding room number n: the last start at or below it. */
@@ -350,6 +365,8 @@ static LimitIndex *buildIndex(LimitValue *first)
         if (e->roomsChecked != 0 && index->anyClass == nullptr)
             index->anyClass = e;
     }
+    if (bounds == 1)
+        return index; /* class entries only: no intervals */
     if (!collectStarts(first, index, bounds) || !paintRanges(first, index)) {
         freeIndex(index);
         return nullptr;
@@ -357,41 +374,28 @@ static LimitIndex *buildIndex(LimitValue *first)
     return index;
 }
 
-static int hasRanges(const LimitValue *first)
-{
-    for (const LimitValue *e = first; e != nullptr; e = e->next) {
-        if (e->roomNumbers != nullptr)
-            return 1;
-    }
-    return 0;
-}
-
-/* A chain of class entries only needs no index: its walk ends at the
- * first entry of the room's class. */
+/* Every chain gets one, so that a lookup costs two reads whatever the
+ * chain holds; the chain's first entry points at it. */
 void buildLimitIndexes(MyState *state)
 {
     freeLimitIndexes(state);
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
-        if (hasRanges(state->limits[slot]))
-            state->limitIndex[slot] = buildIndex(state->limits[slot]);
+        LimitValue *first = state->limits[slot];
+        if (first == nullptr)
+            continue;
+        state->limitIndex[slot] = buildIndex(first);
+        first->index = state->limitIndex[slot];
     }
 }
 
 void freeLimitIndexes(MyState *state)
 {
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
+        if (state->limits[slot] != nullptr)
+            state->limits[slot]->index = nullptr;
         freeIndex(state->limitIndex[slot]);
         state->limitIndex[slot] = nullptr;
     }
-}
-
-static const LimitIndex *indexFor(const MyState *state, const LimitValue *first)
-{
-    for (int slot = 0; slot < NBR_LIMITS; slot++) {
-        if (state->limits[slot] == first)
-            return state->limitIndex[slot];
-    }
-    return nullptr;
 }
 
 /* An index, where the chain has one, gives exactly the walk's entry; a
@@ -402,7 +406,7 @@ LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitV
     (void)serverState;
     if (first == nullptr)
         return nullptr;
-    const LimitIndex *index = indexFor(state, first);
+    const LimitIndex *index = first->index;
     if (index == nullptr)
         return walkRoomLimit(state, first, roomID);
 
@@ -410,10 +414,12 @@ LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitV
     if (room == nullptr)
         return index->anyClass;
     int bit = classBit(roomClass(state, room));
-    int j = intervalOf(index, room->room.roomID);
     int classPos = bit >= 0 ? index->classPos[bit] : NO_ENTRY;
-    if (index->rangedPos[j] < classPos)
-        return index->ranged[j];
+    if (index->intervals > 0) {
+        int j = intervalOf(index, room->room.roomID);
+        if (index->rangedPos[j] < classPos)
+            return index->ranged[j];
+    }
     return classPos != NO_ENTRY ? index->byClass[bit] : nullptr;
 }
 

@@ -447,8 +447,8 @@ static void resetLoadValues(MyState *state)
  * user. */
 static void refuseFile(ServerUserRec *user, const char *what, int e, const char *path)
 {
-    FormattedLogMessage(user, "vestrel", "%s failed %s, errno=%d, on file %s", what, strerror(e),
-                        e, path);
+    FormattedLogMessage(user, "vestrel", "%s failed %s, errno=%d, on file %s", what, strerror(e), e,
+                        path);
     if (user != nullptr)
         UserPrivateMessage(user, "%s failed %s, errno=%d, on file %s", what, strerror(e), e, path);
 }

@@ -86,7 +86,8 @@ struct LimitValue {
     uint32 maximum;
     double decay; /* actions forgiven per second, for rate limits */
     char *string;
-    sint32 line; /* the parameter file line it came from; 0 for a built-in default */
+    sint32 line;              /* the parameter file line it came from; 0 for a built-in default */
+    struct LimitIndex *index; /* on a slot's first entry: its lookup index (MyState owns it) */
 };
 
 /* A decaying per-user activity counter. */
