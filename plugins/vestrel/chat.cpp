@@ -151,7 +151,7 @@ static int spoofOrFaces(ServerState *serverState, MyState *state, const char *li
 static int mimicked(ServerState *serverState, MyState *state, const char *line, UserDat *ud)
 {
     ServerUserRec *user = serverState->currentUser;
-    ServerRoomRec *room = getUserRoom(user);
+    ServerRoomRec *room = roomOf(state, user);
     if (room == nullptr)
         return 0;
     LimitValue *entry = getRoomLimit(serverState, state, state->limits[L_MIMICK]);
@@ -167,8 +167,8 @@ static int mimicked(ServerState *serverState, MyState *state, const char *line, 
         rd->lastUserID = 0;
         return 0;
     }
-    if (rd->lastChat != nullptr && UserRank(user) <= 1 && rd->lastUserID != user->user.userID &&
-        strcmp(rd->lastChat, line) == 0) {
+    if (rd->lastChat != nullptr && rankOf(state, user) <= 1 &&
+        rd->lastUserID != user->user.userID && strcmp(rd->lastChat, line) == 0) {
         if (entry->roomsChecked & RC_WARN)
             warnOnce(user, ud, L_MIMICK, "Repeating others chat is limited here");
         return 1;

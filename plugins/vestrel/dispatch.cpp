@@ -247,7 +247,7 @@ static ClientMsg *movement(ServerState *serverState, MyState *state, ClientMsg *
     UserDat *ud = getUserDat(state, user);
     if (userFlags(ud) & UD_RPIN)
         return refuseAndReset(serverState, state);
-    if (UserRank(user) > 1)
+    if (rankOf(state, user) > 1)
         return secondStage(serverState, state, message);
 
     Point pos;
@@ -266,7 +266,7 @@ static ClientMsg *movement(ServerState *serverState, MyState *state, ClientMsg *
     LimitValue *space = getRoomLimit(serverState, state, state->limits[L_AVATARZONE]);
     if (space == nullptr)
         return secondStage(serverState, state, message);
-    ServerRoomRec *room = getUserRoom(user);
+    ServerRoomRec *room = roomOf(state, user);
     if (room == nullptr)
         return refuseAndReset(serverState, state);
     if (tooClose(serverState, room, user, pos, space->maximum)) {
@@ -297,15 +297,8 @@ static void updateIdleTime(ServerState *serverState, MyState *state, ClientMsg *
         ud->idle = time(nullptr);
 }
 
-ClientMsg *handleMessage(ServerState *serverState, AnyType pluginDat, ClientMsg *message)
+static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *message)
 {
-    if (serverState->currentUser == nullptr)
-        FormattedLogMessage(nullptr, "vestrel", "No user for message type %.4s",
-                            (const char *)message);
-    MyState *state = (MyState *)pluginDat;
-    if (state == nullptr)
-        return message;
-
     updateIdleTime(serverState, state, message);
     ServerUserRec *user = serverState->currentUser;
     UserDat *ud = getUserDat(state, user);
@@ -347,4 +340,19 @@ ClientMsg *handleMessage(ServerState *serverState, AnyType pluginDat, ClientMsg 
     default:
         return secondStage(serverState, state, message);
     }
+}
+
+ClientMsg *handleMessage(ServerState *serverState, AnyType pluginDat, ClientMsg *message)
+{
+    if (serverState->currentUser == nullptr)
+        FormattedLogMessage(nullptr, "vestrel", "No user for message type %.4s",
+                            (const char *)message);
+    MyState *state = (MyState *)pluginDat;
+    if (state == nullptr)
+        return message;
+
+    beginSpeaker(state, serverState->currentUser);
+    ClientMsg *result = screen(serverState, state, message);
+    endSpeaker(state);
+    return result;
 }

@@ -15,6 +15,8 @@ UserDat *getUserDat(MyState *state, ServerUserRec *user)
 {
     if (state == nullptr || user == nullptr)
         return nullptr;
+    if (user == state->speaker.user)
+        return state->speaker.ud;
     return (UserDat *)getPluginUserInfo(state->myPluginID, user);
 }
 
@@ -30,6 +32,41 @@ ServerRoomRec *getUserRoom(ServerUserRec *user)
     if (user == nullptr)
         return nullptr;
     return GetRoom(user->user.roomID);
+}
+
+void beginSpeaker(MyState *state, ServerUserRec *user)
+{
+    Speaker *s = &state->speaker;
+    s->user = nullptr;
+    if (user == nullptr)
+        return;
+    s->ud = (UserDat *)getPluginUserInfo(state->myPluginID, user);
+    s->rank = UserRank(user);
+    s->roomID = user->user.roomID;
+    s->room = GetRoom(s->roomID);
+    s->user = user;
+}
+
+void endSpeaker(MyState *state)
+{
+    state->speaker.user = nullptr;
+    state->speaker.room = nullptr;
+}
+
+/* The user's room, from the speaker's record while he has not moved. */
+ServerRoomRec *roomOf(MyState *state, ServerUserRec *user)
+{
+    const Speaker *s = &state->speaker;
+    if (user != nullptr && user == s->user && s->room != nullptr && user->user.roomID == s->roomID)
+        return s->room;
+    return getUserRoom(user);
+}
+
+int rankOf(MyState *state, ServerUserRec *user)
+{
+    if (user != nullptr && user == state->speaker.user)
+        return state->speaker.rank;
+    return UserRank(user);
 }
 
 /* Allocates a timer event and hands it to the host; a scheduler that
@@ -363,6 +400,8 @@ void noteUserDeletion(ServerState *serverState, AnyType pluginDat, ServerUserRec
     UserDat *ud = getUserDat(state, user);
     if (ud != nullptr)
         freeText(&ud->lastChat);
+    if (state->speaker.user == user)
+        endSpeaker(state);
 
     /* A counter of 0 is every unowned room's memberOwner: such a user owns
      * nothing. */
@@ -389,7 +428,10 @@ void noteRoomCreation(ServerState *serverState, AnyType pluginDat, ServerRoomRec
 void noteRoomDeletion(ServerState *serverState, AnyType pluginDat, ServerRoomRec *room)
 {
     (void)serverState;
-    RoomDat *rd = getRoomDat((MyState *)pluginDat, room);
+    MyState *state = (MyState *)pluginDat;
+    if (state != nullptr && state->speaker.room == room)
+        state->speaker.room = nullptr;
+    RoomDat *rd = getRoomDat(state, room);
     if (rd == nullptr)
         return;
     freeText(&rd->lastChat);

@@ -165,11 +165,11 @@ static sint32 roomClass(MyState *state, ServerRoomRec *room)
     return RC_PUBLIC;
 }
 
-/* The entry of the chain that applies in a room: the first, in chain
- * order, that names the room in a range or has the room's class. */
-LimitValue *walkRoomLimit(MyState *state, LimitValue *first, RoomID roomID)
+/* The entry of the chain that applies in a room (null: the user is in no
+ * room): the first, in chain order, that names the room in a range or has
+ * the room's class. */
+static LimitValue *walkInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
 {
-    ServerRoomRec *room = GetRoom(roomID);
     if (room == nullptr) {
         /* A user in no room meets the first entry with any class bit. */
         for (LimitValue *entry = first; entry != nullptr; entry = entry->next) {
@@ -186,6 +186,11 @@ LimitValue *walkRoomLimit(MyState *state, LimitValue *first, RoomID roomID)
             return entry;
     }
     return nullptr;
+}
+
+LimitValue *walkRoomLimit(MyState *state, LimitValue *first, RoomID roomID)
+{
+    return walkInRoom(state, first, GetRoom(roomID));
 }
 
 /* ---- The lookup index -------------------------------------------------------- */
@@ -400,17 +405,13 @@ void freeLimitIndexes(MyState *state)
 
 /* An index, where the chain has one, gives exactly the walk's entry; a
  * chain without one (no memory for it) is walked. */
-LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitValue *first,
-                                RoomID roomID)
+static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
 {
-    (void)serverState;
     if (first == nullptr)
         return nullptr;
     const LimitIndex *index = first->index;
     if (index == nullptr)
-        return walkRoomLimit(state, first, roomID);
-
-    ServerRoomRec *room = GetRoom(roomID);
+        return walkInRoom(state, first, room);
     if (room == nullptr)
         return index->anyClass;
     int bit = classBit(roomClass(state, room));
@@ -423,9 +424,17 @@ LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitV
     return classPos != NO_ENTRY ? index->byClass[bit] : nullptr;
 }
 
+LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitValue *first,
+                                RoomID roomID)
+{
+    (void)serverState;
+    return first == nullptr ? nullptr : lookupInRoom(state, first, GetRoom(roomID));
+}
+
 LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *first)
 {
-    return getRoomLimitForRoom(serverState, state, first, serverState->currentUser->user.roomID);
+    return first == nullptr ? nullptr
+                            : lookupInRoom(state, first, roomOf(state, serverState->currentUser));
 }
 
 /* ---- The decaying counter -------------------------------------------------- */
@@ -456,11 +465,10 @@ int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
                const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
                const char *type)
 {
-    (void)state;
     time_t now = time(nullptr);
     ServerUserRec *user = serverState->currentUser;
 
-    if (UserRank(user) >= 2)
+    if (rankOf(state, user) >= 2)
         return 0;
     if (limit->maximum == LIMIT_UNLIMITED)
         return 0;

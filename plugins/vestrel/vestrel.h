@@ -209,6 +209,18 @@ struct RoomDat {
 
 #define PAGE_NAME_SIZE 32
 
+/* The sender of the message being screened, looked up once when it
+ * arrives: his UserDat, rank and room, for the rules that ask again. Set
+ * only inside handleMessage; the room counts only while he is still in it,
+ * and a user or room that goes away is dropped from it. */
+struct Speaker {
+    ServerUserRec *user; /* null: nobody */
+    UserDat *ud;
+    int rank;
+    RoomID roomID;
+    ServerRoomRec *room; /* null: look it up */
+};
+
 struct MyState {
     PluginID myPluginID;
     int argc;
@@ -233,6 +245,7 @@ struct MyState {
     int hideops;
     int idleScheduled;                         /* the perpetual idle check has been started */
     struct LimitIndex *limitIndex[NBR_LIMITS]; /* per slot, built with its chain; owned */
+    Speaker speaker;
 };
 
 /* ---- Commands ------------------------------------------------------------ */
@@ -389,6 +402,10 @@ int isOperator(const ServerUserRec *user);
 UserDat *getUserDat(MyState *state, ServerUserRec *user);
 RoomDat *getRoomDat(MyState *state, ServerRoomRec *room);
 ServerRoomRec *getUserRoom(ServerUserRec *user);
+void beginSpeaker(MyState *state, ServerUserRec *user);
+void endSpeaker(MyState *state);
+ServerRoomRec *roomOf(MyState *state, ServerUserRec *user);
+int rankOf(MyState *state, ServerUserRec *user);
 void resetUser(ServerState *serverState, MyState *state);
 void dressInPin(ServerUserRec *user);
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user);
