@@ -735,6 +735,10 @@ TEST_F(Screen, DuplicateAvatars)
     EXPECT_FALSE(dropped(alice, MSG_USERPROP, propsPayload({5, 3, 1, 2, 4, 6}))) << "a sixth prop";
     EXPECT_FALSE(dropped(alice, MSG_USERPROP, propsPayload({}))) << "taking everything off";
     EXPECT_TRUE(dropped(alice, MSG_USERDESC, propsPayload({1, 2, 3, 4, 5}, true)));
+    wear(bob, {1, 6});
+    EXPECT_FALSE(dropped(alice, MSG_USERPROP, propsPayload({2, 5})))
+        << "other props with the same sum and exclusive or of ids";
+    EXPECT_TRUE(dropped(alice, MSG_USERPROP, propsPayload({6, 1})));
 }
 
 TEST_F(Screen, MemberRoomSwitchAgainstDuplicateAvatars)
