@@ -18,14 +18,18 @@ Host &host()
     return *Host::current();
 }
 
+// One pass for the texts that fit a line buffer, which is nearly all.
 std::string vformat(const char *fmt, va_list ap)
 {
+    char line[512];
     va_list copy;
     va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    int n = std::vsnprintf(line, sizeof line, fmt, copy);
     va_end(copy);
     if (n <= 0)
         return "";
+    if (static_cast<size_t>(n) < sizeof line)
+        return std::string(line, static_cast<size_t>(n));
     std::string out(static_cast<size_t>(n) + 1, '\0');
     std::vsnprintf(out.data(), out.size(), fmt, ap);
     out.resize(static_cast<size_t>(n));
@@ -39,10 +43,14 @@ std::string vformat(const char *fmt, va_list ap)
     do {                                                                                           \
         va_list ap;                                                                                \
         va_start(ap, fmt);                                                                         \
+        if (host().quiet()) {                                                                      \
+            char discard[512];                                                                     \
+            std::vsnprintf(discard, sizeof discard, fmt, ap);                                      \
+            va_end(ap);                                                                            \
+            return;                                                                                \
+        }                                                                                          \
         text = vformat(fmt, ap);                                                                   \
         va_end(ap);                                                                                \
-        if (host().quiet())                                                                        \
-            return;                                                                                \
         text = vh::printable(text);                                                                \
     } while (0)
 

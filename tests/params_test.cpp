@@ -215,6 +215,14 @@ TEST_F(Params, LimitLineFormsReadBackInTheReport)
         {"dupip 2 10.1.*.*", "dupip 2 10.1.*.*"},
         {"dupip 1", "dupip 1 "},
         {"mimick 10 rm5", "mimick 10 rm5 "},
+        // numbers as "%d" and "%g" print them, at their edges
+        {"chat 4294967294 -0 rm-5--3 public", "chat -2 -0 rm-5--3 public "},
+        {"chat -2147483648 999999 rm2147483647", "chat -2147483648 999999 rm2147483647 "},
+        {"chat 2147483647 1000000 rm-2147483648-0", "chat 2147483647 1e+06 rm-2147483648-0 "},
+        {"chat 3 -999999 public", "chat 3 -999999 public "},
+        {"chat 3 1e-300 public", "chat 3 1e-300 public "},
+        {"chat 3 123456.5 public", "chat 3 123456 public "},
+        {"chat 3 inf public", "chat 3 inf public "},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);

@@ -1,6 +1,7 @@
 /* The parameter file: read at start and on "`vestrel reload". Keyword lines
  * set switches, numbers, texts, announcements and command ranks; every
  * other line is a limit line that adds an entry to one limit slot. */
+#include <ctype.h>
 #include <errno.h>
 #include <limits.h>
 #include <math.h>
@@ -392,8 +393,9 @@ static int dispatchLine(Load *load)
     if (*lp == '\0' || *lp == '#')
         return 1;
     size_t n = (size_t)wordLength(lp);
+    int first = tolower((unsigned char)lp[0]);
     for (const auto &k : keywords) {
-        if (strlen(k.keyword) == n && wordCmp(lp, k.keyword) == 0) {
+        if (k.keyword[0] == first && strlen(k.keyword) == n && wordCmp(lp, k.keyword) == 0) {
             char *value = lp + wordLength(lp);
             value = skipBlanks(value);
             return k.handler(load, value);
@@ -577,13 +579,15 @@ void sortTypeLimits(ServerUserRec *user, MyState *state)
 
 /* ---- Limit lines ------------------------------------------------------------ */
 
-/* Words of another length never match: only names of the word's own
- * length are compared. */
+/* Only names that begin with the word's letter and have its length are
+ * compared (the names are in lower case). */
 static int findParameter(const char *word)
 {
     size_t n = (size_t)wordLength(word);
+    int first = tolower((unsigned char)word[0]);
     for (int i = 0; i < NBR_LIMITS && parameterTable[i].name != nullptr; i++) {
-        if (strlen(parameterTable[i].name) == n && wordCmp(word, parameterTable[i].name) == 0)
+        const char *name = parameterTable[i].name;
+        if (name[0] == first && strlen(name) == n && wordCmp(word, name) == 0)
             return i;
     }
     return -1;
@@ -630,31 +634,34 @@ static int addRange(LimitValue *limit, const char *word)
 int isWhereCheckedOK(MyState *state, ServerUserRec *user, char *line, int lineno, char *typeList,
                      LimitValue *limit)
 {
+    /* Only words of the same length are compared. */
     static const struct {
         const char *word;
+        int length;
         sint32 bits;
     } classWords[] = {
-        {"all", RC_ALL},
-        {"public", RC_PUBLIC},
-        {"private", RC_PRIVATE},
-        {"member", RC_MEMBER},
-        {"limbo", RC_LIMBO},
-        {"warn", RC_WARN},
-        {"altmember", RC_ALTMEMBER},
+        {"all", 3, RC_ALL},
+        {"public", 6, RC_PUBLIC},
+        {"private", 7, RC_PRIVATE},
+        {"member", 6, RC_MEMBER},
+        {"limbo", 5, RC_LIMBO},
+        {"warn", 4, RC_WARN},
+        {"altmember", 9, RC_ALTMEMBER},
     };
     sint32 set = 0;
     for (char *word = skipBlanks(typeList); word != nullptr && *word != '\0';
          word = nextWord(word)) {
+        int n = wordLength(word);
         int known = 0;
         for (const auto &c : classWords) {
-            if (wordCmp(word, c.word) == 0) {
+            if (c.length == n && wordCmp(word, c.word) == 0) {
                 set |= c.bits;
                 if (c.bits == RC_ALTMEMBER)
                     state->altMemberActive = 1;
                 known = 1;
             }
         }
-        if (wordCmp(word, "nowhere") == 0 || wordCmp(word, "off") == 0) {
+        if ((n == 7 && wordCmp(word, "nowhere") == 0) || (n == 3 && wordCmp(word, "off") == 0)) {
             set = 0;
             known = 1;
         }
@@ -759,14 +766,46 @@ static void appendPiece(char *s, char *se, const char *piece)
         memcpy(end, piece, n + 1);
 }
 
+/* What "%d" prints, without snprintf's machinery: a report of a long file
+ * formats many numbers. `out` has room for 12 bytes; returns the length. */
+static int formatInt(char *out, int value)
+{
+    char digits[12];
+    int n = 0;
+    unsigned int u = value < 0 ? 0u - (unsigned int)value : (unsigned int)value;
+    do {
+        digits[n++] = (char)('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    int len = 0;
+    if (value < 0)
+        out[len++] = '-';
+    while (n > 0)
+        out[len++] = digits[--n];
+    out[len] = '\0';
+    return len;
+}
+
+/* "rm%d " or "rm%d-%d ". */
+static void formatRange(char *piece, const RoomNumbers *r)
+{
+    int n = 2;
+    piece[0] = 'r';
+    piece[1] = 'm';
+    n += formatInt(piece + n, (int)r->low);
+    if (r->low != r->high) {
+        piece[n++] = '-';
+        n += formatInt(piece + n, (int)r->high);
+    }
+    piece[n++] = ' ';
+    piece[n] = '\0';
+}
+
 void appendWhere(char *s, char *se, const LimitValue *limit)
 {
     char piece[32];
     for (const RoomNumbers *r = limit->roomNumbers; r != nullptr; r = r->next) {
-        if (r->low == r->high)
-            snprintf(piece, sizeof piece, "rm%d ", (int)r->low);
-        else
-            snprintf(piece, sizeof piece, "rm%d-%d ", (int)r->low, (int)r->high);
+        formatRange(piece, r);
         appendPiece(s, se, piece);
     }
     sint32 rc = limit->roomsChecked;
@@ -789,11 +828,32 @@ void appendWhere(char *s, char *se, const LimitValue *limit)
         appendPiece(s, se, "warn ");
 }
 
+/* "%s %d %g ": a whole decay below a million, which "%g" prints as its
+ * digits, is formatted here; any other goes to snprintf. */
+static void formatTypeHead(char *line, size_t size, const char *type, const LimitValue *limit)
+{
+    double d = limit->decay;
+    size_t typeLen = strlen(type);
+    int whole = d > -1e6 && d < 1e6 && d == (double)(int)d && !(d == 0 && signbit(d));
+    if (!whole || typeLen + 26 > size) {
+        snprintf(line, size, "%s %d %g ", type, (int)limit->maximum, d);
+        return;
+    }
+    memcpy(line, type, typeLen);
+    size_t n = typeLen;
+    line[n++] = ' ';
+    n += (size_t)formatInt(line + n, (int)limit->maximum);
+    line[n++] = ' ';
+    n += (size_t)formatInt(line + n, (int)d);
+    line[n++] = ' ';
+    line[n] = '\0';
+}
+
 void showTypeLimits(ServerUserRec *user, const char *type, LimitValue *first, int toServer)
 {
     char line[TYPE_REPORT_SIZE];
     for (LimitValue *limit = first; limit != nullptr; limit = limit->next) {
-        snprintf(line, sizeof line, "%s %d %g ", type, (int)limit->maximum, limit->decay);
+        formatTypeHead(line, sizeof line, type, limit);
         appendWhere(line, line + sizeof line, limit);
         logMessage(user, line, toServer);
     }
