@@ -40,13 +40,21 @@ int CheckUserIdle(ServerState *serverState, MyState *state)
     if (serverState == nullptr || state == nullptr)
         return 0;
     time_t now = time(nullptr);
+    /* Neighbours in the list are often in one room: its entry is kept
+     * until another room comes, or somebody has been sent away. */
+    int known = 0;
+    RoomID knownRoom = 0;
+    LimitValue *e = nullptr;
     for (ServerUserRec *user = serverState->userList; user != nullptr; user = user->nextUser) {
         UserDat *ud = getUserDat(state, user);
-        if (isOperator(user) || ud == nullptr)
+        if (isOperator(user) || ud == nullptr || ud->idle <= 0)
             continue;
-        LimitValue *e =
-            getRoomLimitForRoom(serverState, state, state->limits[L_IDLE], user->user.roomID);
-        if (e == nullptr || ud->idle <= 0 || e->maximum == 0)
+        if (!known || user->user.roomID != knownRoom) {
+            e = getRoomLimitForRoom(serverState, state, state->limits[L_IDLE], user->user.roomID);
+            knownRoom = user->user.roomID;
+            known = 1;
+        }
+        if (e == nullptr || e->maximum == 0)
             continue;
         if (difftime(now, ud->idle) / 60 < (double)e->maximum)
             continue;
@@ -56,6 +64,7 @@ int CheckUserIdle(ServerState *serverState, MyState *state)
         if (idleRoom(e->decay, &room) == 0)
             continue;
         generateGotoRoom(serverState, state, user, room);
+        known = 0;
         UserMessage(user, "You have been sent to the Idle Room for being idle");
         FormattedLogMessage(user, "vestrel", "Displaying Idlers info..");
     }
