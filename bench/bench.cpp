@@ -25,7 +25,7 @@ namespace
 constexpr int kMembers = 10000;
 constexpr int kPerRoom = 50;
 constexpr RoomID kDupRoom = 30; // "nodupavatars rm30 warn" in the example file
-// Rooms laid with loose props, and how many: the drop cases' rooms.
+// Rooms laid with loose props, and how many: propdrop_100, _10 and _50 drop in them.
 constexpr std::pair<RoomID, int> kPropRooms[] = {{1, 100}, {4, 10}, {5, 50}};
 
 struct Plugin {
@@ -280,19 +280,9 @@ void moveIn(benchmark::State &state, const Plugin &p, int perRoom)
     run(state, w, who, make, std::strcmp(p.name, "vestrel") == 0, true, 10);
 }
 
-void BM_move_50(benchmark::State &state, const Plugin &p)
+template <int PerRoom> void BM_move(benchmark::State &state, const Plugin &p)
 {
-    moveIn(state, p, 50);
-}
-
-void BM_move_25(benchmark::State &state, const Plugin &p)
-{
-    moveIn(state, p, 25);
-}
-
-void BM_move_12(benchmark::State &state, const Plugin &p)
-{
-    moveIn(state, p, 12);
+    moveIn(state, p, PerRoom);
 }
 
 vh::Message props(size_t i, int base)
@@ -350,19 +340,9 @@ void dropIn(benchmark::State &state, const Plugin &p, RoomID room)
     run(state, w, who, make, std::strcmp(p.name, "vestrel") == 0, true, 2);
 }
 
-void BM_propdrop_100(benchmark::State &state, const Plugin &p)
+template <RoomID Room> void BM_propdrop(benchmark::State &state, const Plugin &p)
 {
-    dropIn(state, p, 1);
-}
-
-void BM_propdrop_50(benchmark::State &state, const Plugin &p)
-{
-    dropIn(state, p, 5);
-}
-
-void BM_propdrop_10(benchmark::State &state, const Plugin &p)
-{
-    dropIn(state, p, 4);
+    dropIn(state, p, Room);
 }
 
 // The idle scan over 100,000 users, through the timer entry point.
@@ -410,16 +390,16 @@ void registerAll()
         {"talk_refused", BM_talk_refused},
         {"whisper", BM_whisper},
         {"help_find", BM_help_find},
-        {"move_50", BM_move_50},
+        {"move_50", BM_move<50>},
         {"props_50", BM_props_50},
         {"props_dup_50", BM_props_dup_50},
-        {"propdrop_100", BM_propdrop_100},
+        {"propdrop_100", BM_propdrop<1>},
         {"talk_pass_10k_lines", BM_talk_pass_10k_lines},
         // the curves of the scans the rules prescribe, for vestrel alone
-        {"move_25", BM_move_25},
-        {"move_12", BM_move_12},
-        {"propdrop_50", BM_propdrop_50},
-        {"propdrop_10", BM_propdrop_10},
+        {"move_25", BM_move<25>},
+        {"move_12", BM_move<12>},
+        {"propdrop_50", BM_propdrop<5>},
+        {"propdrop_10", BM_propdrop<4>},
     };
     const std::set<std::string> vestrelOnly = {"talk_pass_10k_lines", "move_25", "move_12",
                                                "propdrop_50", "propdrop_10"};

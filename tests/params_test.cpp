@@ -859,49 +859,47 @@ TEST_F(Params, FailedIdleEventEndsTheFirstLoad)
 namespace
 {
 
-class ParamsDirectory : public HostTest
+class ParamsUnreadable : public HostTest
 {
 };
 
-TEST_F(ParamsDirectory, ADirectoryIsRefusedAtStartAndOnReloadKeepsTheFileInForce)
+// A directory opens but reads as nothing; the process's own memory, read
+// at offset 0, fails with EIO. Either is refused before anything is let
+// go: a reload keeps the configuration in force, a start fails.
+TEST_F(ParamsUnreadable, AFileThatCannotBeReadIsRefusedAtStartAndOnReload)
 {
-    ASSERT_TRUE(start("chat 5 1 public\n"));
-    std::filesystem::remove(paramPath);
-    std::filesystem::create_directory(paramPath);
-    lines();
-    EXPECT_EQ(loadParameterFile(state(), nullptr), 0);
-    EXPECT_TRUE(saw("log [vestrel]: Open failed Is a directory, errno=21, on file " + paramPath));
-    ASSERT_NE(state()->limits[L_CHAT], nullptr) << "the configuration in force stays";
-    EXPECT_EQ(state()->limits[L_CHAT]->maximum, 5u);
+    const struct {
+        const char *what;
+        void (*make)(const std::string &path);
+        const char *logged;
+    } cases[] = {
+        {"a directory", [](const std::string &path) { std::filesystem::create_directory(path); },
+         "Open failed Is a directory, errno=21, on file "},
+        {"a read error",
+         [](const std::string &path) { std::filesystem::create_symlink("/proc/self/mem", path); },
+         "Read failed Input/output error, errno=5, on file "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(start("chat 5 1 public\n"));
+        std::filesystem::remove(paramPath);
+        c.make(paramPath);
+        lines();
+        EXPECT_EQ(loadParameterFile(state(), nullptr), 0);
+        EXPECT_TRUE(saw("log [vestrel]: " + std::string(c.logged) + paramPath));
+        ASSERT_NE(state()->limits[L_CHAT], nullptr) << "the configuration in force stays";
+        EXPECT_EQ(state()->limits[L_CHAT]->maximum, 5u);
 
-    host->shutdown();
-    host.reset();
-    host = std::make_unique<vh::Host>();
-    EXPECT_FALSE(host->attachPlugin(staticProcs(), paramPath));
-    EXPECT_TRUE(saw("log [vestrel]: *** vestrel initialization failed ***"));
-    EXPECT_EQ(host->liveBlocks(), 0u);
-}
-
-// Reading the process's own memory at offset 0 fails with EIO: a file that
-// opens but cannot be read through is refused before anything is let go.
-TEST_F(ParamsDirectory, FileThatCannotBeReadIsRefusedAndTheConfigurationInForceStays)
-{
-    ASSERT_TRUE(start("chat 5 1 public\n"));
-    std::filesystem::remove(paramPath);
-    std::filesystem::create_symlink("/proc/self/mem", paramPath);
-    lines();
-    EXPECT_EQ(loadParameterFile(state(), nullptr), 0);
-    EXPECT_TRUE(
-        saw("log [vestrel]: Read failed Input/output error, errno=5, on file " + paramPath));
-    ASSERT_NE(state()->limits[L_CHAT], nullptr) << "the configuration in force stays";
-    EXPECT_EQ(state()->limits[L_CHAT]->maximum, 5u);
-
-    host->shutdown();
-    host.reset();
-    host = std::make_unique<vh::Host>();
-    EXPECT_FALSE(host->attachPlugin(staticProcs(), paramPath));
-    EXPECT_TRUE(saw("log [vestrel]: *** vestrel initialization failed ***"));
-    EXPECT_EQ(host->liveBlocks(), 0u);
+        host->shutdown();
+        host.reset();
+        host = std::make_unique<vh::Host>();
+        EXPECT_FALSE(host->attachPlugin(staticProcs(), paramPath));
+        EXPECT_TRUE(saw("log [vestrel]: *** vestrel initialization failed ***"));
+        EXPECT_EQ(host->liveBlocks(), 0u);
+        std::filesystem::remove_all(paramPath);
+        host.reset();
+        host = std::make_unique<vh::Host>();
+    }
 }
 
 } // namespace
