@@ -753,6 +753,31 @@ TEST_F(Params, IdleUsersAreSentToTheIdleRoomOnce)
         << "moved once";
 }
 
+// The scan keeps a room's entry for the users after it in the list while
+// they are in the same room: each user must still get his own room's.
+TEST_F(Params, IdleEntriesFollowEachUsersRoom)
+{
+    for (RoomID r : {5, 7, 86, 87})
+        host->createRoom(r, "Room");
+    ASSERT_EQ(load("idle 10 86 public\nidle 5 87 rm7\n"), 1);
+    ServerUserRec *ann = connect("ann", 1, 5);
+    ServerUserRec *ben = connect("ben", 1, 7);
+    ServerUserRec *cid = connect("cid", 1, 7);
+    ServerUserRec *dot = connect("dot", 1, 5);
+    for (ServerUserRec *u : {ann, ben, cid, dot})
+        host->say(u, "hello");
+
+    host->advance(6 * 60);
+    EXPECT_EQ(ann->user.roomID, 5);
+    EXPECT_EQ(ben->user.roomID, 87) << "room 7's five minutes";
+    EXPECT_EQ(cid->user.roomID, 87) << "after a user who was sent away";
+    EXPECT_EQ(dot->user.roomID, 5) << "back in room 5: its ten minutes again";
+    host->advance(5 * 60);
+    EXPECT_EQ(ann->user.roomID, 86);
+    EXPECT_EQ(dot->user.roomID, 86);
+    lines();
+}
+
 TEST_F(Params, IdleCheckIsScheduledOnceForThePluginsLife)
 {
     auto idleEvents = [&] {

@@ -86,6 +86,7 @@ dupip with a room word|dupip 1 all\n|dupip takes no room words: 'all' is read as
 dupip pattern of three octets|dupip 2 10.1.*\n|dupip pattern '10.1.*' is not four octets of 0..255 or '*'
 dupip octet above 255|dupip 2 10.1.256.*\n|dupip pattern '10.1.256.*' is not four octets of 0..255 or '*'
 idle room not whole|idle 30 86.5 public\n|idle room 86.5 is not a whole number: it is read as room 86
+idle room not a number|idle 30 lounge public\n|room 'lounge' is read as 0: idle users are sent to room 0
 idle room out of range|idle 30 40000 public\n|idle room 40000 is not a room number: idle users are never sent away
 entry that applies nowhere|chat 10 1\n|the entry names no room class and no room range: it applies nowhere
 entry with only warn|chat 10 1 warn\n|the entry names no room class and no room range: it applies nowhere

@@ -74,16 +74,6 @@ void Lint::warn(const char *format, ...)
     out_.push_back({lineno_, Diagnostic::Warning, text});
 }
 
-int findParameter(const char *word)
-{
-    size_t n = (size_t)wordLength(word);
-    for (int i = 0; i < NBR_LIMITS; i++) {
-        if (std::strlen(parameterTable[i].name) == n && wordCmp(word, parameterTable[i].name) == 0)
-            return i;
-    }
-    return -1;
-}
-
 bool isRate(int slot)
 {
     return kParams[slot].noun != nullptr;
@@ -296,7 +286,9 @@ const char *Lint::decay(const char *p, int slot, uint32 maximum)
     bool rate = isRate(slot);
     const char *w = skipBlanks(p);
     std::string word = wordAt(w);
-    const char *none = rate ? ": nothing is ever forgiven" : slot == L_IDLE ? ": room 0" : "";
+    const char *none = rate             ? ": nothing is ever forgiven"
+                       : slot == L_IDLE ? ": idle users are sent to room 0"
+                                        : "";
     if (word.empty()) {
         if (rate || slot == L_IDLE)
             warn("no %s is given: it is read as 0%s", field, none);

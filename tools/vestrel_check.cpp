@@ -201,7 +201,7 @@ std::string entryText(const LimitValue *e, const std::vector<std::string> &lines
            vh::printable(start == std::string::npos ? "" : text.substr(start));
 }
 
-int showRoom(vh::Host &host, const Options &o, const std::vector<std::string> &lines)
+void showRoom(vh::Host &host, const Options &o, const std::vector<std::string> &lines)
 {
     MyState *state = static_cast<MyState *>(host.pluginData());
     std::string cls = o.roomClass;
@@ -228,8 +228,6 @@ int showRoom(vh::Host &host, const Options &o, const std::vector<std::string> &l
         }
         std::printf("  %-16s %s\n", name, what.empty() ? "not limited" : what.c_str());
     }
-    host.clearTranscript();
-    return 0;
 }
 
 // ---- --commands ----------------------------------------------------------------
@@ -318,6 +316,12 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    if (builtIn) {
+        showCommands();
+        host.shutdown();
+        return 0;
+    }
+
     std::optional<std::string> bytes = readBytes(o.file);
     std::vector<Diagnostic> diagnostics;
     if (o.lint && bytes && !load.fileRefused)
@@ -331,24 +335,13 @@ int main(int argc, char **argv)
     std::stable_sort(diagnostics.begin(), diagnostics.end(),
                      [](const Diagnostic &a, const Diagnostic &b) { return a.line < b.line; });
 
-    int status = !load.started ? 2 : diagnostics.empty() ? 0 : 1;
-    if (builtIn) {
+    for (const Diagnostic &d : diagnostics)
+        print(o.file, d);
+    if (load.started && o.commands) {
         showCommands();
-        host.shutdown();
-        return 0;
-    }
-    if (o.commands) {
-        for (const Diagnostic &d : diagnostics)
-            print(o.file, d);
-        if (load.started)
-            showCommands();
-    } else if (o.room && load.started) {
-        for (const Diagnostic &d : diagnostics)
-            print(o.file, d);
+    } else if (load.started && o.room) {
         showRoom(host, o, splitLines(bytes.value_or("")));
     } else {
-        for (const Diagnostic &d : diagnostics)
-            print(o.file, d);
         for (const std::string &line : load.report)
             std::printf("%s\n", vh::printable(line).c_str());
         for (const Diagnostic &d : note)
@@ -357,6 +350,7 @@ int main(int argc, char **argv)
     if (load.started)
         host.shutdown();
 
+    int status = !load.started ? 2 : diagnostics.empty() ? 0 : 1;
     int errors = 0, warnings = 0;
     for (const Diagnostic &d : diagnostics)
         (d.level == Diagnostic::Error ? errors : warnings)++;

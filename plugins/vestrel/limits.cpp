@@ -380,26 +380,24 @@ static LimitIndex *buildIndex(LimitValue *first)
 }
 
 /* Every chain gets one, so that a lookup costs two reads whatever the
- * chain holds; the chain's first entry points at it. */
+ * chain holds; the chain's first entry holds it, until the chain changes. */
 void buildLimitIndexes(MyState *state)
 {
     freeLimitIndexes(state);
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
-        LimitValue *first = state->limits[slot];
-        if (first == nullptr)
-            continue;
-        state->limitIndex[slot] = buildIndex(first);
-        first->index = state->limitIndex[slot];
+        if (state->limits[slot] != nullptr)
+            state->limits[slot]->index = buildIndex(state->limits[slot]);
     }
 }
 
 void freeLimitIndexes(MyState *state)
 {
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
-        if (state->limits[slot] != nullptr)
-            state->limits[slot]->index = nullptr;
-        freeIndex(state->limitIndex[slot]);
-        state->limitIndex[slot] = nullptr;
+        LimitValue *first = state->limits[slot];
+        if (first != nullptr) {
+            freeIndex(first->index);
+            first->index = nullptr;
+        }
     }
 }
 

@@ -581,7 +581,7 @@ void sortTypeLimits(ServerUserRec *user, MyState *state)
 
 /* Only names that begin with the word's letter and have its length are
  * compared (the names are in lower case). */
-static int findParameter(const char *word)
+int findParameter(const char *word)
 {
     size_t n = (size_t)wordLength(word);
     int first = tolower((unsigned char)word[0]);

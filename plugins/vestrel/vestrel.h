@@ -87,7 +87,7 @@ struct LimitValue {
     double decay; /* actions forgiven per second, for rate limits */
     char *string;
     sint32 line;              /* the parameter file line it came from; 0 for a built-in default */
-    struct LimitIndex *index; /* on a slot's first entry: its lookup index (MyState owns it) */
+    struct LimitIndex *index; /* on a slot's first entry: its lookup index, owned */
 };
 
 /* A decaying per-user activity counter. */
@@ -243,8 +243,7 @@ struct MyState {
     char *pageResponse;
     char *gpageResponse;
     int hideops;
-    int idleScheduled;                         /* the perpetual idle check has been started */
-    struct LimitIndex *limitIndex[NBR_LIMITS]; /* per slot, built with its chain; owned */
+    int idleScheduled; /* the perpetual idle check has been started */
     Speaker speaker;
 };
 
@@ -456,6 +455,7 @@ int getRank(const char *word);
 int getUint(const char *str);
 void sortTypeLimits(ServerUserRec *user, MyState *state);
 void showParameters(MyState *state, ServerUserRec *user, int toServer);
+int findParameter(const char *word); /* the row a limit line's first word names, or -1 */
 int buildLimitValue(MyState *state, ServerUserRec *user, char *lp, int lineno, char *line);
 int isWhereCheckedOK(MyState *state, ServerUserRec *user, char *line, int lineno, char *typeList,
                      LimitValue *limit);
