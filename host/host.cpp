@@ -798,7 +798,7 @@ void Host::changeUserRoom(ServerUserRec *user, RoomID id, bool force)
         refused = dest->room.nbrPeople >= cap && user->user.roomID != id;
     }
     if (refused) {
-        sendMsgNavError(toUser(user), 1);
+        sendMsgNavError(toUser(user), SE_RoomUnknown);
         return;
     }
     enterRoom(user, dest);

@@ -68,18 +68,6 @@ std::string pointText(Point p)
 
 extern "C" {
 
-void *getInVarBuf(ServerRoomRec *room, Offset offset, int align, size_t size)
-{
-    if (room == nullptr || offset == 0 || align <= 0)
-        return nullptr;
-    uint32_t at = static_cast<uint32_t>(static_cast<int32_t>(offset));
-    if (at > room->varBufAlloc || at % static_cast<uint32_t>(align) != 0)
-        return nullptr;
-    if (size > room->varBufAlloc - at)
-        return nullptr;
-    return room->varBuf + at;
-}
-
 // ---- Slots, lookup, ranks ------------------------------------------------
 
 void setPluginUserInfoSize(PluginID, sint32 size)

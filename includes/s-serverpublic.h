@@ -80,8 +80,8 @@ struct ServerRoomRec {
 
 typedef struct ServerState {
     ServerUserRec *currentUser;
-    ServerUserRec *userList;
     ServerRoomRec *roomList;
+    ServerUserRec *userList;
     int maxPeoplePerRoom;
 } ServerState;
 
@@ -94,10 +94,21 @@ typedef struct MsgDestination {
 #define DEST_USER 1
 #define DEST_USERROOM 2
 
-/* The record of `size` bytes at `offset` in the room's variable buffer, or
- * null when the offset is 0, not a multiple of `align`, or the record would
- * not lie wholly inside the buffer. */
-void *getInVarBuf(ServerRoomRec *room, Offset offset, int align, size_t size);
+/* sendMsgNavError codes */
+#define SE_RoomUnknown 1
+
+/* The place `offset` bytes into the room's variable buffer, or null when the
+ * offset is 0, greater than the buffer's allocated size (compared unsigned,
+ * so a negative offset is refused too) or not a multiple of `align`. Only
+ * the start is checked: a reader that needs a whole record inside the
+ * buffer checks its end itself. */
+static inline void *getInVarBuf(ServerRoomRec *room, Offset offset, int align)
+{
+    uint32 at = (uint32)(sint32)offset;
+    if (offset == 0 || at > room->varBufAlloc || align <= 0 || at % (uint32)align != 0)
+        return NULL;
+    return room->varBuf + at;
+}
 
 /* Lookup */
 ServerUserRec *GetServerUser(UserID id);
@@ -143,7 +154,9 @@ void GenerateListOfAllUsers(ServerUserRec *user);
 
 /* Enciphered chat and identity keys */
 void DecryptCString(const unsigned char *src, char *dst, int count, int flags);
-#define WIZKEY_MAX 64 /* SeedToWizKey writes at most this many bytes, NUL included */
+/* The substitute host's key texts are at most this many bytes, NUL
+ * included; a plug-in has no such bound from a real server. */
+#define WIZKEY_MAX 64
 void SeedToWizKey(ServerUserRec *user, char *dst, int selector);
 
 #ifdef __cplusplus

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# vestrel.so exports exactly the nine entry points and needs neither
-# operator new/delete nor the C++ exception runtime.
+# vestrel.so exports exactly the nine entry points, needs neither
+# operator new/delete nor the C++ exception runtime, and imports nothing but
+# the host's services and the C library, so a real server can load it.
 set -u
 so="$1"
+sanitized="${2:-}" # "sanitized": the sanitizers' runtime is imported as well
 expected="handleMessage
 handleTimerEvent
 initializeServerPlugin
@@ -25,5 +27,36 @@ if [ -n "$runtime" ]; then
 else
   echo "ok no operator new or exception runtime"
 fi
-echo "$((2 - failures)) passed, $failures failed"
+# The services a server offers its plug-ins; anything else unversioned is a
+# symbol a real server need not have.
+services="AddDrawCommand ChangeUserColor ChangeUserDesc ChangeUserFace ChangeUserRoom
+CtoPstr DecryptCString DeleteLooseProp DisposePtr FormattedLogMessage
+GenerateListOfAllUsers GetRoom GetServerUser GetServerUserByCounter GetServerUserByName
+GlobalMessage GodGlobalMessage NewPtr NewPtrClear PtoCstr RoomMessage ScheduleUserKill
+SeedToWizKey UpdateUserPosition UserMessage UserPrivateMessage UserRank WizGlobalMessage
+WizNeighborMessage WizRoomMessage deliverMessageDirect deliverMessageNormal
+getPluginRoomInfo getPluginUserInfo scheduleTimerEvent sendMsgDraw sendMsgNavError
+sendMsgUserDesc sendMsgUserMove sendMsgUserName sendMsgUserProp setPluginRoomInfoSize
+setPluginUserInfoSize toUser toUserRoom"
+foreign=""
+while read -r kind name; do
+  case "$name" in
+    *@GLIBC_*) continue ;; # the C library, versioned
+  esac
+  [ "$kind" = w ] && continue # weak: the toolchain's optional hooks
+  if [ "$sanitized" = sanitized ]; then
+    case "$name" in __asan_* | __ubsan_* | __sanitizer_* | __lsan_*) continue ;; esac
+  fi
+  case " $(echo $services) " in
+    *" $name "*) ;;
+    *) foreign="$foreign $name" ;;
+  esac
+done < <(nm -D --undefined-only "$so" | awk '{ print $1, $2 }')
+if [ -n "$foreign" ]; then
+  echo "FAIL imports that are neither host services nor the C library:$foreign"
+  failures=$((failures + 1))
+else
+  echo "ok imports only host services and the C library"
+fi
+echo "$((3 - failures)) passed, $failures failed"
 [ "$failures" = 0 ]

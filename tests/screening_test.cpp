@@ -633,9 +633,7 @@ TEST_F(Screen, LoosePropWalkStaysInsideTheBuffer)
     config("zone 12 all\n");
     host->addLooseProp(0, AssetSpec{500, 0}, Point{100, 100});
     ServerRoomRec *r = host->room(0);
-    auto first = [&] {
-        return static_cast<LPropRec *>(getInVarBuf(r, r->room.firstLProp, 4, sizeof(LPropRec)));
-    };
+    auto first = [&] { return static_cast<LPropRec *>(getInVarBuf(r, r->room.firstLProp, 4)); };
     ASSERT_NE(first(), nullptr);
 
     first()->link.nextOfst = r->room.firstLProp; // a cycle

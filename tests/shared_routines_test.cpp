@@ -133,6 +133,45 @@ TEST_F(Shared, OperatorActionLogNamesTargetByAddressKeysAndName)
                                                 " " + std::string(k0) + " \"bob\""});
 }
 
+TEST_F(Shared, VarBufRecordMustLieWhollyInsideTheBuffer)
+{
+    ServerRoomRec *r = host->room(0);
+    const int size = static_cast<int>(r->varBufAlloc);
+    struct Case {
+        const char *name;
+        int offset;
+        int align;
+        uint32 recordSize;
+        bool found;
+    };
+    const Case cases[] = {
+        {"offset 0 is none", 0, 4, 24, false},
+        {"aligned inside", 8, 4, 24, true},
+        {"misaligned", 10, 4, 24, false},
+        {"negative offset", -8, 4, 24, false},
+        {"record ends exactly at the end", size - 24, 4, 24, true},
+        {"record runs past the end", size - 20, 4, 24, false},
+        {"empty record at the end", size, 4, 0, true},
+        {"one byte at the end", size, 1, 1, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        void *p = varBufRecord(r, static_cast<Offset>(c.offset), c.align, c.recordSize);
+        EXPECT_EQ(p != nullptr, c.found);
+    }
+}
+
+TEST_F(Shared, RoomNameWhoseTextLeavesTheBufferIsNotRead)
+{
+    ServerRoomRec *r = host->room(0);
+    const Offset last = static_cast<Offset>(r->varBufAlloc - 4);
+    r->room.roomNameOfst = last;
+    r->varBuf[last] = 20; // 20 characters announced, 3 bytes left
+    char name[ROOM_NAME_SIZE] = "stale";
+    getRoomName(name, r);
+    EXPECT_STREQ(name, "");
+}
+
 TEST_F(Shared, LogMessageGoesToLogAndPrivatelyToTheUser)
 {
     logMessage(alice, "report line", 1);

@@ -149,15 +149,10 @@ int avatarComingTooFast(ServerState *serverState, MyState *state, int nbrProps,
 }
 
 /* The loose prop at `offset`, or null when the offset is none, not a
- * multiple of 4, or the record would leave the buffer: the checks of
- * getInVarBuf, made here without a call for every prop of a walk. */
+ * multiple of 4, or the record would leave the buffer. */
 LPropRec *loosePropAt(ServerRoomRec *room, Offset offset)
 {
-    uint32 at = (uint32)(sint32)offset;
-    if (offset == 0 || at % 4 != 0 || at > room->varBufAlloc ||
-        sizeof(LPropRec) > room->varBufAlloc - at)
-        return nullptr;
-    return (LPropRec *)(room->varBuf + at);
+    return (LPropRec *)varBufRecord(room, offset, 4, sizeof(LPropRec));
 }
 
 /* Walks at most nbrLProps records, so a cycle of offsets ends too. */

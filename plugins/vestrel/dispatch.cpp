@@ -130,7 +130,7 @@ static ClientMsg *encipheredPath(ServerState *serverState, MyState *state, Clien
 /* Navigation error 1 (unknown room), and the client shows where he is. */
 static ClientMsg *refuseRoomChange(ServerState *serverState, MyState *state)
 {
-    sendMsgNavError(toUser(serverState->currentUser), 1);
+    sendMsgNavError(toUser(serverState->currentUser), SE_RoomUnknown);
     return refuseAndReset(serverState, state);
 }
 

@@ -203,7 +203,7 @@ void getRoomName(char *cstring, ServerRoomRec *room)
 {
     cstring[0] = '\0';
     const unsigned char *p =
-        room != nullptr ? (const unsigned char *)getInVarBuf(room, room->room.roomNameOfst, 1, 1)
+        room != nullptr ? (const unsigned char *)varBufRecord(room, room->room.roomNameOfst, 1, 1)
                         : nullptr;
     if (p == nullptr)
         return;
@@ -212,7 +212,7 @@ void getRoomName(char *cstring, ServerRoomRec *room)
         snprintf(cstring, ROOM_NAME_SIZE, "%s", "room name too long");
         return;
     }
-    if (getInVarBuf(room, room->room.roomNameOfst, 1, n + 1) == nullptr)
+    if (varBufRecord(room, room->room.roomNameOfst, 1, (uint32)n + 1) == nullptr)
         return;
     memcpy(cstring, p + 1, n);
     cstring[n] = '\0';
@@ -227,15 +227,16 @@ static void appendText(char *buf, size_t size, const char *src)
     snprintf(buf + used, size - used, "%s", src);
 }
 
-/* Each key is fetched into a buffer of its own, so a long key text from the
- * host can never run past the log line. */
+/* The host appends the key text at the end of the line, with no bound of
+ * ours: it must keep each key text within 111 bytes, so that the widest
+ * address ("255.255.255.255 "), both keys, their blank and the NUL fit the
+ * 240-byte line. The name, ours, is cut to what room is left. */
 static void appendWizKey(char *buf, size_t size, ServerUserRec *target, int selector)
 {
-    char key[WIZKEY_MAX];
-    memset(key, 0, sizeof key);
-    SeedToWizKey(target, key, selector);
-    key[sizeof key - 1] = '\0';
-    appendText(buf, size, key);
+    size_t used = strnlen(buf, size);
+    if (used + 1 >= size)
+        return;
+    SeedToWizKey(target, buf + used, selector);
 }
 
 void makeServerActionLog(ServerState *serverState, MyState *state, ServerUserRec *actor,

@@ -473,6 +473,18 @@ int countAgainst(ServerState *serverState, MyState *state, UserDat *ud, int slot
 ClientMsg *refuseAndReset(ServerState *serverState, MyState *state);
 void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *text);
 int withinZone(Point a, Point b, uint32 zone);
+
+/* The record of `size` bytes at `offset` in the room's variable buffer, or
+ * null. The host's accessor checks where a record starts; a reader copies
+ * or walks the whole record, so its end must lie inside the buffer too. */
+static inline void *varBufRecord(ServerRoomRec *room, Offset offset, int align, uint32 size)
+{
+    unsigned char *start = (unsigned char *)getInVarBuf(room, offset, align);
+    if (start == nullptr || size > room->varBufAlloc - (uint32)(start - room->varBuf))
+        return nullptr;
+    return start;
+}
+
 LPropRec *loosePropAt(ServerRoomRec *room, Offset offset);    /* avatar.cpp */
 LPropRec *findPropInRoom(ServerUserRec *user, sint32 number); /* avatar.cpp */
 ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *message);
