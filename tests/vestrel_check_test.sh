@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vestrel-check: its exit status (0 clean, 1 problems or warnings, 2 no
 # load), one small file per lint warning with the exact line expected,
+# --diff on two small files,
 # --room on overlapping entries, --commands, --help and --version.
 set -u
 check="$1"
@@ -140,6 +141,20 @@ expect "--room: public by default" 0 "room 30, public (the file gives it no clas
 expect "--room: a slot not named" 0 "  move             not limited" room.conf --room 30
 expect "--room: not a room number" 2 "vestrel-check: not a room number: 40000" room.conf --room 40000
 expect "--room: not a class" 2 "vestrel-check: not a room class: lounge" room.conf --room 3 --class lounge
+
+# ---- --diff: what a reload would change -----------------------------------------
+printf 'chat 5 0.2 rm100-199\n' >old.conf
+printf '\nchat 5 0.2 rm100-199\n' >same.conf
+printf 'chat 3 0.1 rm100-199\n' >new.conf
+expect "--diff: nothing changes" 0 "vestrel-check: old.conf and same.conf do the same" \
+  --diff old.conf same.conf
+expect "--diff: a change" 1 \
+  "chat in rooms 100-199: max 5 decay 0.2 (old.conf:1) -> max 3 decay 0.1 (new.conf:1)" \
+  --diff old.conf new.conf
+expect "--diff --room outside the change" 0 "" --diff --room 5 old.conf new.conf
+expect "--diff: a file that cannot be read" 2 "vestrel-check: none.conf cannot be read" \
+  --diff old.conf none.conf
+expect "--diff needs two files" 2 "vestrel-check: --diff needs an old and a new file" --diff old.conf
 
 # ---- --commands, --help, --version ------------------------------------------------
 expect "--commands: the built-in table" 0 \

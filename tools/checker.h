@@ -5,10 +5,16 @@
 // does is asked of the plug-in's own code, linked in.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "vestrel.h"
+
+namespace vh
+{
+class Host;
+}
 
 namespace check
 {
@@ -55,6 +61,8 @@ struct Ranks {
     int rank[NBR_COMMANDS], target[NBR_COMMANDS];
 };
 Ranks currentRanks();
+// Puts the table back as it was: a setrank line is never undone by a load.
+void restoreRanks(const Ranks &ranks);
 
 // The lint of the file's bytes, line by line; setrank lines are weighed
 // against the ranks the table had before the file was loaded.
@@ -68,5 +76,30 @@ struct CommandRow {
     std::string word, abbreviation, who, onWhom, helpClass, syntax, help;
 };
 std::vector<CommandRow> commandRows();
+
+// A room of the checker's own host in the given class (public, private,
+// member or altmember), for asking the plug-in what applies there.
+ServerRoomRec *makeRoom(vh::Host &host, MyState *state, RoomID id, const std::string &roomClass);
+
+// What a rate limit lets a user do, worked out from the counter's
+// arithmetic; and the whole seconds of quiet that forgive one action (0:
+// none ever do).
+std::string limitInWords(const LimitValue *entry);
+long secondsPerUnit(double decay);
+
+// Restricts --diff to one room class (or users in no room) and one room.
+constexpr int kAnyLayer = -1, kLimboLayer = 4;
+struct DiffFilter {
+    int layer = kAnyLayer; // 0..3: public, private, member, altmember
+    std::optional<int> room;
+};
+// What reloading from the old file to the new one would change, a line
+// each; status 0 nothing, 1 something, 2 a file cannot be read.
+struct DiffResult {
+    int status = 0;
+    std::vector<std::string> lines;
+};
+DiffResult diffFiles(const std::string &oldFile, const std::string &newFile,
+                     const DiffFilter &filter);
 
 } // namespace check

@@ -448,6 +448,14 @@ Ranks currentRanks()
     return ranks;
 }
 
+void restoreRanks(const Ranks &ranks)
+{
+    for (int i = 0; i < NBR_COMMANDS; i++) {
+        cmdTable[i].rank = ranks.rank[i];
+        cmdTable[i].targetRank = ranks.target[i];
+    }
+}
+
 std::vector<Diagnostic> lintText(const std::string &bytes, const Ranks &before)
 {
     std::vector<Diagnostic> out;

@@ -22,6 +22,7 @@ namespace
 {
 
 const char kUsage[] = "usage: vestrel-check [--no-lint] [--room <n> [--class <class>]] <file>\n"
+                      "       vestrel-check --diff [--room <n>] [--class <class>] <old> <new>\n"
                       "       vestrel-check --commands [<file>]\n"
                       "       vestrel-check --help | --version\n";
 
@@ -42,16 +43,19 @@ int help()
         "  --room N           the entry of each limit parameter in force in room N\n"
         "  --class CLASS      that room's class: public, private, member or altmember\n"
         "                     (default: the class the file's lines give room N, or public)\n"
+        "  --diff OLD NEW     what reloading from OLD to NEW would change, room by room;\n"
+        "                     with --room or --class, in that room or class only\n"
         "  --commands         the command table as the file leaves it (the built-in table\n"
         "                     without a file)\n"
         "  --version          print the version\n"
-        "Exit status: 0 clean, 1 problems or warnings, 2 the file did not load.\n");
+        "Exit status: 0 clean, 1 problems or warnings, 2 the file did not load.\n"
+        "With --diff: 0 nothing would change, 1 something would, 2 a file cannot be read.\n");
     return 0;
 }
 
 struct Options {
-    std::string file;
-    bool lint = true, commands = false;
+    std::string file, oldFile;
+    bool lint = true, commands = false, diff = false;
     std::optional<int> room;
     std::string roomClass;
 };
@@ -176,23 +180,6 @@ std::string classFromFile(const MyState *state, int room, int *fromLine)
     return "";
 }
 
-void makeRoom(vh::Host &host, MyState *state, RoomID id, const std::string &cls)
-{
-    host.createRoom(id, "room " + std::to_string(id));
-    if (cls == "private") {
-        vh::RoomOptions o;
-        o.isPrivate = true;
-        host.changeRoom(id, o);
-    } else if (cls == "member" || cls == "altmember") {
-        vh::UserOptions o;
-        o.handle = "owner";
-        o.counter = 1;
-        host.setRoomOwner(id, host.connect(o));
-        if (cls == "altmember")
-            getRoomDat(state, host.room(id))->flags |= RD_RLIMIT;
-    }
-}
-
 std::string entryText(const LimitValue *e, const std::vector<std::string> &lines)
 {
     std::string text = e->line > 0 && e->line <= (int)lines.size() ? lines[e->line - 1] : "";
@@ -213,7 +200,7 @@ void showRoom(vh::Host &host, const Options &o, const std::vector<std::string> &
         if (cls.empty())
             cls = "public";
     }
-    makeRoom(host, state, (RoomID)*o.room, cls);
+    check::makeRoom(host, state, (RoomID)*o.room, cls);
     std::printf("room %d, %s (%s):\n", *o.room, cls.c_str(), why.c_str());
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
         const char *name = parameterTable[slot].name;
@@ -225,6 +212,8 @@ void showRoom(vh::Host &host, const Options &o, const std::vector<std::string> &
         } else if (const LimitValue *e =
                        getRoomLimitForRoom(host.state(), state, chain, (RoomID)*o.room)) {
             what = entryText(e, lines);
+            if (check::kParams[slot].noun != nullptr)
+                what += "\n  " + std::string(16, ' ') + " " + check::limitInWords(e);
         }
         std::printf("  %-16s %s\n", name, what.empty() ? "not limited" : what.c_str());
     }
@@ -255,6 +244,8 @@ bool parse(int argc, char **argv, Options &o, int &exitNow)
             o.lint = false;
         } else if (a == "--commands") {
             o.commands = true;
+        } else if (a == "--diff") {
+            o.diff = true;
         } else if (a == "--room" && i + 1 < argc) {
             char *end = nullptr;
             long n = std::strtol(argv[++i], &end, 10);
@@ -265,7 +256,7 @@ bool parse(int argc, char **argv, Options &o, int &exitNow)
             o.room = (int)n;
         } else if (a == "--class" && i + 1 < argc) {
             o.roomClass = argv[++i];
-            bool known = false;
+            bool known = o.roomClass == "limbo";
             for (const auto &c : kClasses)
                 known = known || o.roomClass == c.word;
             if (!known) {
@@ -275,14 +266,29 @@ bool parse(int argc, char **argv, Options &o, int &exitNow)
         } else if (a.size() > 1 && a[0] == '-') {
             exitNow = usage("unknown option " + a);
             return false;
+        } else if (o.diff && o.oldFile.empty() && !o.file.empty()) {
+            o.oldFile = o.file;
+            o.file = a;
         } else if (!o.file.empty()) {
-            exitNow = usage("one file at a time");
+            exitNow = usage(o.diff ? "--diff compares two files" : "one file at a time");
             return false;
         } else {
             o.file = a;
         }
         if (exitNow >= 0)
             return false;
+    }
+    if (o.diff) {
+        if (o.oldFile.empty() || o.commands) {
+            exitNow = usage(o.commands ? "--diff and --commands do not go together"
+                                       : "--diff needs an old and a new file");
+            return false;
+        }
+        return true;
+    }
+    if (o.roomClass == "limbo") {
+        exitNow = usage("--class limbo goes with --diff");
+        return false;
     }
     if (!o.roomClass.empty() && !o.room) {
         exitNow = usage("--class goes with --room");
@@ -303,6 +309,18 @@ int main(int argc, char **argv)
     int exitNow = -1;
     if (!parse(argc, argv, o, exitNow))
         return exitNow;
+    if (o.diff) {
+        check::DiffFilter filter;
+        filter.room = o.room;
+        for (int c = 0; c < 4; c++)
+            filter.layer = o.roomClass == kClasses[c].word ? c : filter.layer;
+        if (o.roomClass == "limbo")
+            filter.layer = check::kLimboLayer;
+        check::DiffResult diff = check::diffFiles(o.oldFile, o.file, filter);
+        for (const std::string &line : diff.lines)
+            std::printf("%s\n", line.c_str());
+        return diff.status;
+    }
     bool builtIn = o.commands && o.file.empty();
     if (builtIn)
         o.file = "/dev/null"; // loads nothing: the built-in table

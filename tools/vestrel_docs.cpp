@@ -140,6 +140,60 @@ N is. `vestrel-check --commands FILE` lists the command table as the file's
 `setrank` lines leave it (see [commands.md](commands.md)).
 )";
 
+const char kDiffAndWords[] = R"(
+## A limit in plain words
+
+`vestrel-check FILE --room N` says, under each rate limit in force in room
+N, what it lets a user do, worked out from the counter's own arithmetic:
+time counts in whole seconds, and each check, allowed or refused, forgives
+the whole units its wait has earned and drops the fraction. For `chat 5 0.2`:
+
+    at most 5 in a burst; then one more every 5 s of quiet (12 a minute); a retry sooner forgives nothing and restarts the wait
+
+The wait for one unit is the smallest whole number of seconds s with
+s × decay ≥ 1, so `chat 3 0.3` waits 4 s, not 3.3, and a user who tries
+again every 3 s is never let through. A decay of 1 or more forgives that
+many a second, and a refused attempt still counts, up to that many beyond
+the maximum. A maximum of 0 refuses everything; `-1` is unlimited.
+
+## What a reload would change: vestrel-check --diff
+
+`vestrel-check --diff OLD NEW` loads OLD and then reloads NEW into one
+plug-in, as `` `vestrel reload`` would on a server running OLD, and prints
+what would be done differently, not which lines differ: for every limit
+parameter, the entry that applies in each room class (public, private,
+member and altmember rooms) over each range of room numbers and for users in
+no room, each keyword's value, the command table the `setrank` lines leave
+(a reload never undoes one), the `chatgoto` phrases and the `dupip`
+patterns. Two entries are the same policy when they agree in maximum,
+decay, text and `warn`; a file that only moves or rewrites lines gives no
+line. With `--class` or `--room N` it says what changes in that class or
+that room only. It exits 0 when nothing would change, 1 when something
+would, and 2 when a file cannot be read; a file that loads only in part is
+compared as the plug-in would leave it, with a warning.
+
+With `old.conf`
+
+    chat 5 0.2 rm100-199
+    chat 2 1 public
+    chatgoto 5 take me home
+
+and `new.conf`
+
+    pagelength 10
+    chat 3 0.1 rm100-149
+    chat 5 0.2 rm150-199
+    chat 2 1 public
+
+it prints
+
+    chat in rooms 100-149: max 5 decay 0.2 (old.conf:1) -> max 3 decay 0.1 (new.conf:2)
+    keyword pagelength: 0 -> 10 (new.conf:1)
+    chatgoto "take me home": room 5 (old.conf:3) -> removed
+
+Rooms 150-199 keep the same policy from another line, so they are not named.
+)";
+
 int parameters()
 {
     std::printf("%s", kParametersIntro);
@@ -155,6 +209,7 @@ int parameters()
                     cell(check::kParams[i].meaning).c_str());
     }
     std::printf("%s", kPitfalls);
+    std::printf("%s", kDiffAndWords);
     return 0;
 }
 

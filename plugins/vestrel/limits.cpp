@@ -422,6 +422,11 @@ static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec
     return classPos != NO_ENTRY ? index->byClass[bit] : nullptr;
 }
 
+LimitValue *getRoomLimitInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
+{
+    return lookupInRoom(state, first, room);
+}
+
 LimitValue *getRoomLimitForRoom(ServerState *serverState, MyState *state, LimitValue *first,
                                 RoomID roomID)
 {

@@ -434,6 +434,8 @@ LimitValue *walkRoomLimit(MyState *state, LimitValue *first, RoomID roomID);
 void buildLimitIndexes(MyState *state);
 void freeLimitIndexes(MyState *state);
 LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *first);
+/* The entry that applies in the room (null: a user in no room). */
+LimitValue *getRoomLimitInRoom(MyState *state, LimitValue *first, ServerRoomRec *room);
 int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
                const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
                const char *type);
