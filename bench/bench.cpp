@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,15 @@
 
 #include "host.h"
 #include "vestrel.h"
+
+// Under callgrind (bench/run --instructions) only the calls into the
+// plug-in are counted, and each case's count is dumped under its name.
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_TOGGLE_COLLECT
+#define CALLGRIND_DUMP_STATS_AT(name) (void)(name)
+#endif
 
 namespace
 {
@@ -32,7 +42,8 @@ struct Plugin {
     const char *name;
     const char *path;
 };
-const Plugin kPlugins[] = {{"vestrel", VESTREL_SO}, {"null", NULL_SO}, {"touch", TOUCH_SO}};
+const Plugin kPlugins[] = {
+    {"vestrel", VESTREL_SO}, {"null", NULL_SO}, {"touch", TOUCH_SO}, {"floor", FLOOR_SO}};
 
 std::string benchDir()
 {
@@ -68,7 +79,8 @@ struct World {
     std::vector<ServerUserRec *> members;
     ServerUserRec *op = nullptr;
     ServerUserRec *flooder = nullptr; // talk_refused's, so no member is left over his limits
-    size_t cursor = 0; // where the next run goes on, so no line repeats the last run's
+    size_t cursor = 0;            // where the next run goes on, so no line repeats the last run's
+    std::set<std::string> warmed; // the cases whose senders have spoken once (counted runs)
     HandleMessageProc handle = nullptr;
     void *dat = nullptr;
 
@@ -156,6 +168,9 @@ void expect(benchmark::State &state, bool isVestrel, int64_t passed, bool should
                                        : "a message meant to be refused passed");
 }
 
+std::string g_case;     // the name of the case running, for the instruction dumps
+bool g_fixedIterations; // VESTREL_BENCH_ITERATIONS is set: counted, not timed
+
 // Members in turn, each message of its own; the clock moves on `seconds`
 // after every round of `round` messages so that the limits decay.
 template <typename Make>
@@ -166,10 +181,21 @@ void run(benchmark::State &state, World &w, const std::vector<ServerUserRec *> &
     for (size_t i = 0; i < who.size() * 2; i++)
         msgs.push_back(make(i));
     int64_t passed = 0;
-    size_t i = w.cursor, n = who.size();
+    size_t n = who.size();
+    if (g_fixedIterations && w.warmed.insert(g_case).second) {
+        // Counted runs are short: every sender speaks once first, so that
+        // what is counted is the steady state, not first-time allocations.
+        for (size_t k = w.cursor; k < w.cursor + n; k++)
+            w.call(who[k % n], msgs[k % msgs.size()].get());
+        w.cursor += n;
+        vh::setClock(vh::clockNow() + seconds);
+    }
+    size_t i = w.cursor;
     size_t firstOdd = SIZE_MAX; // the first message that went the other way
     for (auto _ : state) {
+        CALLGRIND_TOGGLE_COLLECT;
         ClientMsg *r = w.call(who[i % n], msgs[i % msgs.size()].get());
+        CALLGRIND_TOGGLE_COLLECT;
         passed += r != nullptr;
         if ((r != nullptr) != shouldPass && firstOdd == SIZE_MAX)
             firstOdd = i;
@@ -177,6 +203,8 @@ void run(benchmark::State &state, World &w, const std::vector<ServerUserRec *> &
             vh::setClock(vh::clockNow() + seconds);
     }
     w.cursor = i; // the next run goes on where this one stopped
+    std::string dump = g_case + " " + std::to_string(state.iterations());
+    CALLGRIND_DUMP_STATS_AT(dump.c_str());
     if (isVestrel && firstOdd != SIZE_MAX) {
         // Say why, with what the plug-in showed for that message again.
         w.host->setQuiet(false);
@@ -382,8 +410,13 @@ void BM_reload_10k(benchmark::State &state)
         state.SkipWithError("the reload line was not consumed");
 }
 
+// VESTREL_BENCH_ITERATIONS=N runs every message case exactly N times, so
+// that an instruction count per message is the same in every run.
 void registerAll()
 {
+    const char *fixed = std::getenv("VESTREL_BENCH_ITERATIONS");
+    long iterations = fixed != nullptr ? std::atol(fixed) : 0;
+    g_fixedIterations = iterations > 0;
     using Case = void (*)(benchmark::State &, const Plugin &);
     const std::pair<const char *, Case> cases[] = {
         {"talk_pass", BM_talk_pass},
@@ -407,7 +440,14 @@ void registerAll()
         for (const Plugin &p : kPlugins) {
             if (vestrelOnly.count(name) != 0 && std::strcmp(p.name, "vestrel") != 0)
                 continue;
-            benchmark::RegisterBenchmark((std::string(name) + "/" + p.name).c_str(), fn, p);
+            std::string full = std::string(name) + "/" + p.name;
+            auto *b = benchmark::RegisterBenchmark(full.c_str(),
+                                                   [fn = fn, p, full](benchmark::State &st) {
+                                                       g_case = full;
+                                                       fn(st, p);
+                                                   });
+            if (iterations > 0)
+                b->Iterations(iterations);
         }
     }
     benchmark::RegisterBenchmark("idle_100k/vestrel", BM_idle_100k)->Unit(benchmark::kMillisecond);
