@@ -929,11 +929,13 @@ int help()
                 "  -q              print only failures and the summary\n"
                 "  -v              print ok FILE:LINE: for every passing check\n"
                 "  --plugin FILE   the plug-in to load (default: the one built beside)\n"
-                "  --params FILE   the parameter file (a scenario's params block wins)\n"
+                "  --params FILE   your parameter file, which the plug-in reads at start and\n"
+                "                  at every reload (a params block before the start wins)\n"
                 "  --tz ZONE       the time zone of the virtual clock (default UTC)\n"
                 "  --alloc-walk    play the scenario failing each host allocation in turn\n"
                 "  --version       print the version\n"
-                "Type help at the console for the directives.\n");
+                "Type help at the console for the directives; Ctrl-C drops the line typed,\n"
+                "and a second Ctrl-C at the empty prompt, Ctrl-D or quit leaves.\n");
     return 0;
 }
 
