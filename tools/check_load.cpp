@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "static_procs.h"
@@ -162,14 +163,14 @@ std::vector<Diagnostic> problemsWithoutCarriageReturns(const std::string &bytes,
 
 int dropCarriageReturnProblems(Load &load, const std::vector<Diagnostic> &without)
 {
+    std::set<std::pair<int, std::string>> kept;
+    for (const Diagnostic &w : without)
+        kept.insert({w.line, w.text});
     auto mine = [&](const Diagnostic &d) {
         if (d.line == 0 || d.line == load.stopLine)
             return false;
         // The log shows a carriage return as \x0D.
-        std::string text = replaceAll(d.text, "\\x0D", "");
-        return std::none_of(without.begin(), without.end(), [&](const Diagnostic &w) {
-            return w.line == d.line && w.text == text;
-        });
+        return kept.count({d.line, replaceAll(d.text, "\\x0D", "")}) == 0;
     };
     auto end = std::remove_if(load.diagnostics.begin(), load.diagnostics.end(), mine);
     int dropped = (int)(load.diagnostics.end() - end);
