@@ -99,7 +99,7 @@ std::string printable(const std::string &text)
 {
     std::string out;
     for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
+        if (c < 0x20 || c >= 0x7F) { // not printable ASCII
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02X", c);
             out += buf;

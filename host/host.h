@@ -287,7 +287,8 @@ class Host
     bool quiet_ = false;
 };
 
-// Text as the transcript prints it: control bytes and DEL as \xHH.
+// Text as the transcript prints it: every byte that is not printable ASCII
+// (control bytes, DEL, 0x80 to 0xFF) as \xHH.
 std::string printable(const std::string &text);
 std::string propList(int32_t n, const AssetSpec *props);
 std::string eventCode(uint32_t eventType);

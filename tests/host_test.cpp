@@ -320,6 +320,7 @@ TEST_F(Bare, UserListShowsOperatorMarksAsFlagsHoldThem)
 TEST_F(Bare, TranscriptEscapesControlBytesAndCipherRoundTrips)
 {
     EXPECT_EQ(vh::printable(std::string("a\tb\x7f\x01 z", 7)), "a\\x09b\\x7F\\x01 z");
+    EXPECT_EQ(vh::printable("caf\xc3\xa9 \x80\xff~"), "caf\\xC3\\xA9 \\x80\\xFF~");
     std::string plain = "secret words";
     std::vector<uint8_t> wire = vh::encipher(plain);
     std::string back(plain.size(), '\0');

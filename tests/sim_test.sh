@@ -38,7 +38,7 @@ run "expect-not and expect-quiet fail too" 1 $'connect a\na say hi\nexpect-not a
 run "a malformed directive is a failure" 1 $'frobnicate now\nconnect a\na dance\ncheck a height 3\n' \
   "case.scn:1: malformed directive: frobnicate now; help lists the directives" \
   "case.scn:3: malformed directive: a dance; help <user> lists what a user can send" \
-  "case.scn:4: malformed check: check a height 3" "0 passed, 3 failed"
+  "case.scn:4: usage: check <user> room <id>" "0 passed, 3 failed"
 run "a failed state check" 1 $'connect a\ncheck a room 5\ncheck room 0 people 3\n' \
   "case.scn:2: expected a room 5, found 0" "case.scn:3: expected room 0 people 3, found 1"
 run "start missing fails the plug-in" 1 $'start missing\nexpect host: plug-in failed to start\nexpect log [vestrel]: Open failed No such file or directory, errno=2, on file missing.conf\nconnect a\n' \
@@ -118,7 +118,7 @@ has "  ... in the answer" 'malformed directive: frob\x01; help lists the directi
 # On a terminal (a pseudo-terminal made by script): the banner and prompts.
 if command -v script >/dev/null; then
   LAST_OUT=$(printf 'params\nend\nquit\n' | timeout 10 script -qc "'$sim' -q" /dev/null | tr -d '\r')
-  has "a terminal console has a banner" "type help for the directives, quit to leave"
+  has "a terminal console has a banner" "type help for the directives, quit (or Ctrl-D) to leave"
   has "  ... and a params> prompt inside a params block" "params> end"
 fi
 

@@ -54,6 +54,7 @@ struct Diagnostic {
     int line; // 0: the file as a whole
     Level level;
     std::string text;
+    bool stopsLoad = false; // the plug-in stops loading at this line
 };
 
 // The ranks of the command table at one moment.
@@ -64,9 +65,13 @@ Ranks currentRanks();
 // Puts the table back as it was: a setrank line is never undone by a load.
 void restoreRanks(const Ranks &ranks);
 
-// The lint of the file's bytes, line by line; setrank lines are weighed
-// against the ranks the table had before the file was loaded.
-std::vector<Diagnostic> lintText(const std::string &bytes, const Ranks &before);
+// The lint of the file's bytes, line by line, up to the line where the
+// plug-in stops loading; setrank lines are weighed against the ranks the
+// table had before the file was loaded. Lines ending in a carriage return
+// are linted without it and given one warning, for the file as a whole,
+// named `file` in its advice.
+std::vector<Diagnostic> lintText(const std::string &bytes, const Ranks &before,
+                                 const std::string &file);
 // What shows only in the loaded configuration: entries shadowed by earlier
 // ones of their slot, and the activities no line limits.
 std::vector<Diagnostic> lintLoaded(const MyState *state);

@@ -185,12 +185,14 @@ static std::string whoMayUse(const CmdTable &row)
     return who;
 }
 
-// Who may aim the command at another user (by whispering it).
+// Who may aim the command at another user (by whispering it): only those
+// who may use it at all, whatever the target rank says.
 static std::string onWhom(const CmdTable &row)
 {
     std::string by;
-    if (row.targetRank < 4)
-        by = row.targetRank == 0 ? "everybody" : std::string(rankName(row.targetRank)) + " and up";
+    int rank = row.targetRank > row.rank ? row.targetRank : row.rank;
+    if (rank < 4 && row.targetRank < 4)
+        by = rank == 0 ? "everybody" : std::string(rankName(rank)) + " and up";
     if (row.flags & CF_MROOM)
         by += by.empty() ? "the room's owner" : ", and the room's owner";
     return by.empty() ? "nobody" : by;

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 
 #include "checker.h"
 #include "host.h"
@@ -55,7 +54,8 @@ class Lint
     void roomWords(const char *p);
     void range(const std::string &word);
     void dupipPattern(const char *text);
-    void wholeNumber(const std::string &keyword, const char *value, const char *zeroEffect);
+    void wholeNumber(const std::string &keyword, const char *value, const char *zeroEffect,
+                     const char *negativeEffect);
     void autoannounce(const char *value);
     void setrank(const char *value);
 
@@ -103,9 +103,6 @@ std::string zeroEffect(int slot)
 void Lint::line(int lineno, const std::string &text)
 {
     lineno_ = lineno;
-    if (!text.empty() && text.back() == '\r')
-        warn("the line ends in a carriage return (a file saved with CRLF line ends): the plug-in "
-             "reads it as part of the last word");
     const char *p = skipBlanks(text.c_str());
     if (*p == '\0' || *p == '#')
         return;
@@ -136,17 +133,26 @@ void Lint::keyword(const std::string &name, const char *value)
         wholeNumber(name, value,
                     name == "rtakedelay"
                         ? ": a member may rtake a room as soon as its owner is gone"
-                        : ": the member room discipline commands stay disabled");
-    if ((name == "pagelength" || name == "gpagelength") && *value != '\0')
-        wholeNumber(name, value, ": no page is too short");
+                        : ": the member room discipline commands stay disabled",
+                    name == "rtakedelay" ? ": members may not rtake, as with off"
+                                         : ": rgag, rpin and rpropgag stay disabled and each "
+                                           "member room's ban list holds 20, as with off");
+    if (name == "pagelength" && *value != '\0')
+        wholeNumber(name, value, ": no page is too short",
+                    ": a page's length is compared with it unsigned, as 4294967295 and up, so "
+                    "every page is refused as too short, while no roompage is");
+    if (name == "gpagelength" && *value != '\0')
+        wholeNumber(name, value, ": no gpage is too short", ": no gpage is too short, as with 0");
     if (name == "autoannounce")
         autoannounce(value);
     if (name == "setrank")
         setrank(value);
 }
 
-// A keyword's number, read with strtol and saturated to an int.
-void Lint::wholeNumber(const std::string &keyword, const char *value, const char *zero)
+// A keyword's number, read with strtol and saturated to an int; what a
+// negative one means to the plug-in.
+void Lint::wholeNumber(const std::string &keyword, const char *value, const char *zero,
+                       const char *negative)
 {
     std::string word = wordAt(value);
     char *end = nullptr;
@@ -160,6 +166,8 @@ void Lint::wholeNumber(const std::string &keyword, const char *value, const char
              q(std::string((const char *)end, value + word.size())).c_str());
     else if (errno == ERANGE || stored != v)
         warn("%s %s is out of range: it is read as %ld", keyword.c_str(), q(word).c_str(), stored);
+    if (end != value && stored < 0)
+        warn("%s %ld is negative%s", keyword.c_str(), stored, negative);
 }
 
 void Lint::autoannounce(const char *value)
@@ -276,7 +284,8 @@ const char *Lint::maximum(const char *p, int slot, uint32 *value)
         warn("%s %s is above 4294967294: it is read as -1%s", field, word.c_str(),
              isRate(slot) ? ", unlimited" : "");
     else if (v < -1)
-        warn("%s %s is negative: it is read as %u", field, word.c_str(), (unsigned)*value);
+        warn("%s %s is negative: it is read as %u%s", field, word.c_str(), (unsigned)*value,
+             isRate(slot) ? ", so in effect it is unlimited" : "");
     return end;
 }
 
@@ -321,9 +330,9 @@ const char *Lint::decay(const char *p, int slot, uint32 maximum)
         warn("decay %s is negative: the count grows as time passes instead of being forgiven",
              word.c_str());
     else if (rate && v == 0 && maximum != 0 && maximum != LIMIT_UNLIMITED)
-        warn("decay 0 on a rate limit: nothing is ever forgiven, so after %u %ss every further "
+        warn("decay 0 on a rate limit: nothing is ever forgiven, so after %u %s%s every further "
              "one is refused",
-             (unsigned)maximum, kParams[slot].noun);
+             (unsigned)maximum, kParams[slot].noun, maximum == 1 ? "" : "s");
     if (slot == L_IDLE) {
         if (!(v > -32769.0 && v < 32768.0))
             warn("idle room %s is not a room number: idle users are never sent away", word.c_str());
@@ -456,208 +465,82 @@ void restoreRanks(const Ranks &ranks)
     }
 }
 
-std::vector<Diagnostic> lintText(const std::string &bytes, const Ranks &before)
+// Why the plug-in stops loading at this line, or "" when it reads it.
+// The plug-in's line ends at a NUL byte, without its newline: it takes
+// that for a line too long unless nothing follows in the file, as it does
+// a last line without a newline.
+static std::string stopCause(const std::string &text, bool lastInFile, bool newline)
 {
-    std::vector<Diagnostic> out;
-    Lint lint(out, before);
-    size_t start = 0;
-    for (int lineno = 1; start < bytes.size(); lineno++) {
+    size_t nul = text.find('\0');
+    if (nul != std::string::npos && !lastInFile)
+        return "a NUL byte at column " + std::to_string(nul + 1) +
+               " ends the line early, so the plug-in takes it for a line too long";
+    bool unended = nul != std::string::npos || !newline;
+    size_t length = nul != std::string::npos ? nul : text.size();
+    size_t max = unended ? kLineMax - 1 : kLineMax;
+    if (length > max)
+        return "the line is " + std::to_string(length) + " characters long, above the " +
+               std::to_string(max) + " the plug-in reads";
+    return "";
+}
+
+std::vector<Diagnostic> lintText(const std::string &bytes, const Ranks &before,
+                                 const std::string &file)
+{
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < bytes.size();) {
         size_t nl = bytes.find('\n', start);
         bool last = nl == std::string::npos;
-        std::string text = bytes.substr(start, last ? std::string::npos : nl - start);
+        lines.push_back(bytes.substr(start, last ? std::string::npos : nl - start));
         start = last ? bytes.size() : nl + 1;
+    }
+    bool endsInNewline = !bytes.empty() && bytes.back() == '\n';
+
+    std::vector<Diagnostic> out;
+    Lint lint(out, before);
+    int firstCR = 0, carriageReturns = 0;
+    for (size_t i = 0; i < lines.size(); i++) {
+        int lineno = (int)i + 1;
+        std::string text = lines[i];
+        bool lastInFile = i + 1 == lines.size();
+        std::string cause = stopCause(text, lastInFile, !lastInFile || endsInNewline);
+        if (!cause.empty()) {
+            std::string rest = i + 1 == lines.size() ? ""
+                               : i + 2 == lines.size()
+                                   ? "; line " + std::to_string(lineno + 1) + " is not read"
+                                   : "; the rest of the file (lines " + std::to_string(lineno + 1) +
+                                         " to " + std::to_string(lines.size()) + ") is not read";
+            Diagnostic stop{lineno, Diagnostic::Warning, cause + ": the load stops here" + rest};
+            stop.stopsLoad = true;
+            out.push_back(stop);
+            break;
+        }
         size_t nul = text.find('\0');
         if (nul != std::string::npos) {
-            // The plug-in's line ends at the NUL; only on the last line is
-            // that taken for a line without newline.
-            out.push_back(
-                {lineno, Diagnostic::Warning,
-                 "a NUL byte at column " + std::to_string(nul + 1) +
-                     (start == bytes.size() ? ": the plug-in reads the line only up to it"
-                                            : ": the plug-in reads the line as too long and stops "
-                                              "loading here")});
-            if (start != bytes.size())
-                continue;
+            out.push_back({lineno, Diagnostic::Warning,
+                           "a NUL byte at column " + std::to_string(nul + 1) +
+                               ": the plug-in reads the line only up to it"});
             text.resize(nul);
         }
-        int max = last ? kLineMax - 1 : kLineMax;
-        if ((int)text.size() > max) {
-            out.push_back(
-                {lineno, Diagnostic::Warning,
-                 "the line is " + std::to_string(text.size()) + " characters long, above the " +
-                     std::to_string(max) +
-                     " the plug-in reads: the load stops here and no later line is read"});
-            continue;
+        if (!text.empty() && text.back() == '\r') {
+            if (carriageReturns++ == 0)
+                firstCR = lineno;
+            text.pop_back(); // read as the writer meant it; said once below
         }
         lint.line(lineno, text);
     }
-    return out;
-}
-
-} // namespace check
-
-// ---- The loaded configuration ----------------------------------------------
-
-namespace check
-{
-namespace
-{
-
-// One slot's room numbers cut at every range bound, with four layers of
-// cells (public, private, member, altmember rooms); each cell remembers the
-// first entry, in the slot's lookup order, that applies there. An entry
-// that is first in no cell never applies.
-class Coverage
-{
-  public:
-    explicit Coverage(const LimitValue *chain)
-    {
-        starts_ = {kRoomLow, kRoomHigh + 1};
-        for (const LimitValue *e = chain; e != nullptr; e = e->next) {
-            for (const RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
-                long low, high;
-                if (clip(r, &low, &high)) {
-                    starts_.push_back(low);
-                    starts_.push_back(high + 1);
-                }
-            }
-        }
-        std::sort(starts_.begin(), starts_.end());
-        starts_.erase(std::unique(starts_.begin(), starts_.end()), starts_.end());
-        cells_ = starts_.size() - 1;
-        for (int c = 0; c < 4; c++) {
-            owner_[c].assign(cells_, nullptr);
-            next_[c].resize(cells_ + 1);
-            for (size_t j = 0; j <= cells_; j++)
-                next_[c][j] = j;
-        }
+    if (carriageReturns > 0) {
+        std::string count =
+            carriageReturns == 1 ? "1 line ends" : std::to_string(carriageReturns) + " lines end";
+        out.push_back({firstCR, Diagnostic::Warning,
+                       count +
+                           " in a carriage return, this one first (a file saved with CRLF "
+                           "line ends): the plug-in reads it as part of the line's last "
+                           "word, so such a word names no room class, keyword value or "
+                           "rank; remove them with sed -i 's/\\r$//' " +
+                           file + " or dos2unix " + file +
+                           " (the problems they cause are not listed one by one)"});
     }
-
-    // Paints the entry into every cell still free; whether it got any.
-    bool paint(const LimitValue *e)
-    {
-        bool any = false;
-        forEachSpan(e, [&](int c, size_t from, size_t to) {
-            for (size_t j = find(c, from); j <= to && j < cells_; j = find(c, j + 1)) {
-                owner_[c][j] = e;
-                next_[c][j] = j + 1;
-                any = true;
-            }
-        });
-        return any;
-    }
-
-    // Whether the entry names any room at all.
-    bool namesRooms(const LimitValue *e)
-    {
-        bool any = false;
-        forEachSpan(e, [&](int, size_t, size_t) { any = true; });
-        return any;
-    }
-
-    // The lines of the entries that are first where this one would apply.
-    std::set<int> ownersOver(const LimitValue *e)
-    {
-        std::set<int> lines;
-        forEachSpan(e, [&](int c, size_t from, size_t to) {
-            for (size_t j = from; j <= to && j < cells_ && lines.size() < 4; j++)
-                lines.insert(owner_[c][j]->line);
-        });
-        return lines;
-    }
-
-  private:
-    static bool clip(const RoomNumbers *r, long *low, long *high)
-    {
-        *low = std::max<long>(r->low, kRoomLow);
-        *high = std::min<long>(r->high, kRoomHigh);
-        return *low <= *high;
-    }
-
-    size_t cellOf(long room) const
-    {
-        return (size_t)(std::upper_bound(starts_.begin(), starts_.end(), room) - starts_.begin()) -
-               1;
-    }
-
-    template <class F> void forEachSpan(const LimitValue *e, F f)
-    {
-        static const sint32 layerBits[4] = {RC_PUBLIC, RC_PRIVATE, RC_MEMBER, RC_ALTMEMBER};
-        for (const RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
-            long low, high;
-            if (clip(r, &low, &high)) {
-                for (int c = 0; c < 4; c++)
-                    f(c, cellOf(low), cellOf(high));
-            }
-        }
-        for (int c = 0; c < 4; c++) {
-            if (e->roomsChecked & layerBits[c])
-                f(c, 0, cells_ - 1);
-        }
-    }
-
-    size_t find(int c, size_t j)
-    {
-        size_t root = j;
-        while (next_[c][root] != root)
-            root = next_[c][root];
-        while (next_[c][j] != root) {
-            size_t up = next_[c][j];
-            next_[c][j] = root;
-            j = up;
-        }
-        return root;
-    }
-
-    std::vector<long> starts_;
-    size_t cells_ = 0;
-    std::vector<const LimitValue *> owner_[4];
-    std::vector<size_t> next_[4];
-};
-
-std::string lineList(const std::set<int> &lines)
-{
-    std::string out;
-    int n = 0;
-    for (int line : lines) {
-        if (n++ == 3) {
-            out += " and others";
-            break;
-        }
-        out += (out.empty() ? "" : n == (int)lines.size() ? " and " : ", ") + std::to_string(line);
-    }
-    return lines.size() == 1 ? "line " + out + " comes first" : "lines " + out + " come first";
-}
-
-} // namespace
-
-std::vector<Diagnostic> lintLoaded(const MyState *state)
-{
-    std::vector<Diagnostic> out;
-    std::string never;
-    for (int slot = 0; slot < NBR_LIMITS; slot++) {
-        const LimitValue *chain = state->limits[slot];
-        if (chain == nullptr && kParams[slot].limiting)
-            never += (never.empty() ? "" : ", ") + std::string(kParams[slot].name);
-        if (slot == L_CHATGOTO || slot == L_DUPIP || chain == nullptr)
-            continue;
-        Coverage coverage(chain);
-        std::vector<const LimitValue *> shadowed;
-        for (const LimitValue *e = chain; e != nullptr; e = e->next) {
-            if (!coverage.paint(e) && coverage.namesRooms(e))
-                shadowed.push_back(e);
-        }
-        for (const LimitValue *e : shadowed)
-            out.push_back({e->line, Diagnostic::Warning,
-                           std::string("this ") + kParams[slot].name +
-                               " entry never applies: for every room it names, " +
-                               lineList(coverage.ownersOver(e))});
-    }
-    std::sort(out.begin(), out.end(),
-              [](const Diagnostic &a, const Diagnostic &b) { return a.line < b.line; });
-    if (!never.empty())
-        out.push_back({0, Diagnostic::Note,
-                       "the file never names " + never + ", so what they limit is not limited"});
     return out;
 }
 

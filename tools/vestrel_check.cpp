@@ -4,27 +4,30 @@
 // the plug-in's report. With --room, the entry of every limit parameter
 // that holds in one room; with --commands, the command table as the file
 // leaves it. Exit status: 0 clean, 1 problems or warnings, 2 no load.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
+#include "check_load.h"
 #include "checker.h"
 #include "host.h"
-#include "static_procs.h"
 
 namespace
 {
 
-const char kUsage[] = "usage: vestrel-check [--no-lint] [--room <n> [--class <class>]] <file>\n"
-                      "       vestrel-check --diff [--room <n>] [--class <class>] <old> <new>\n"
-                      "       vestrel-check --commands [<file>]\n"
-                      "       vestrel-check --help | --version\n";
+const char kUsage[] =
+    "usage: vestrel-check [--no-lint] [--room <n> [--class <class>]] [--] <file>|-\n"
+    "       vestrel-check --diff [--room <n>] [--class <class>] <old> <new>\n"
+    "       vestrel-check --commands [<file>]\n"
+    "       vestrel-check --help | --version\n";
 
 int usage(const std::string &why = "")
 {
@@ -41,94 +44,33 @@ int help()
         "Loads a vestrel parameter file as the plug-in does and reports what it makes of it.\n"
         "  --no-lint          only the plug-in's own problems and report\n"
         "  --room N           the entry of each limit parameter in force in room N\n"
-        "  --class CLASS      that room's class: public, private, member or altmember\n"
-        "                     (default: the class the file's lines give room N, or public)\n"
+        "  --class CLASS      that room's class: public, private, member, altmember, or\n"
+        "                     limbo (a user in no room); any case (default: the class the\n"
+        "                     file's lines give room N, or public)\n"
         "  --diff OLD NEW     what reloading from OLD to NEW would change, room by room;\n"
         "                     with --room or --class, in that room or class only\n"
         "  --commands         the command table as the file leaves it (the built-in table\n"
-        "                     without a file)\n"
+        "                     without a file); not with --room\n"
         "  --version          print the version\n"
-        "Exit status: 0 clean, 1 problems or warnings, 2 the file did not load.\n"
+        "  -                  the file is standard input; -- ends the options\n"
+        "Exit status: 0 clean, 1 problems or warnings, 2 the file did not load: it cannot\n"
+        "be read (the plug-in would not start; a reload keeps the configuration in force),\n"
+        "or a line stops the load (the plug-in would not start; a reload puts the lines\n"
+        "before it in force and leaves the rest unloaded).\n"
         "With --diff: 0 nothing would change, 1 something would, 2 a file cannot be read.\n");
     return 0;
 }
 
 struct Options {
-    std::string file, oldFile;
+    std::string file;    // as given; "-" is standard input
+    std::string oldFile; // --diff's first file
     bool lint = true, commands = false, diff = false;
     std::optional<int> room;
     std::string roomClass;
 };
 
 using check::Diagnostic;
-
-struct Load {
-    bool started = false;
-    bool fileRefused = false; // could not be opened or read
-    std::vector<Diagnostic> diagnostics;
-    std::vector<std::string> report;
-};
-
-// "Problem <text> in line <n> of parameter file: ..." and
-// "Line <n> in file <path> too long" carry their line number.
-int lineOf(const std::string &text)
-{
-    int line = 0;
-    size_t at = text.find(" in line ");
-    if (text.rfind("Problem ", 0) == 0 && at != std::string::npos &&
-        std::sscanf(text.c_str() + at, " in line %d", &line) == 1)
-        return line;
-    if (std::sscanf(text.c_str(), "Line %d in file", &line) == 1)
-        return line;
-    return 0;
-}
-
-Diagnostic::Level levelOf(const std::string &text)
-{
-    return text.find(", default used in line ") != std::string::npos ? Diagnostic::Warning
-                                                                     : Diagnostic::Error;
-}
-
-Load loadFile(vh::Host &host, const std::string &file)
-{
-    Load load;
-    load.started = host.attachPlugin(staticProcs(), file);
-    const std::string tag = "log [vestrel]: ";
-    for (const std::string &line : host.transcript()) {
-        if (line.rfind(tag, 0) != 0) {
-            if (line.rfind("host: ", 0) == 0 && line != "host: plug-in failed to start")
-                load.report.push_back(line);
-            continue;
-        }
-        std::string text = line.substr(tag.size());
-        if (text.rfind("vestrel version ", 0) == 0 ||
-            text == "*** vestrel initialization failed ***")
-            continue;
-        bool failed = text.rfind("Open failed ", 0) == 0 || text.rfind("Read failed ", 0) == 0;
-        load.fileRefused = load.fileRefused || failed;
-        if (failed || text.rfind("Problem ", 0) == 0 ||
-            text.rfind("Unable to get memory", 0) == 0 || text.rfind("Usage: ", 0) == 0 ||
-            lineOf(text) != 0)
-            load.diagnostics.push_back({lineOf(text), levelOf(text), text});
-        else
-            load.report.push_back(text);
-    }
-    host.clearTranscript();
-    return load;
-}
-
-std::optional<std::string> readBytes(const std::string &path)
-{
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    if (!in.good() && !in.eof())
-        return std::nullopt;
-    return ss.str();
-}
+using check::Load;
 
 std::vector<std::string> splitLines(const std::string &bytes)
 {
@@ -154,7 +96,8 @@ const struct {
 } kClasses[] = {{"public", RC_PUBLIC},
                 {"private", RC_PRIVATE},
                 {"member", RC_MEMBER},
-                {"altmember", RC_ALTMEMBER}};
+                {"altmember", RC_ALTMEMBER},
+                {"limbo", RC_LIMBO}};
 
 // The class the file's ranged entries give the room, when they agree.
 std::string classFromFile(const MyState *state, int room, int *fromLine)
@@ -200,8 +143,16 @@ void showRoom(vh::Host &host, const Options &o, const std::vector<std::string> &
         if (cls.empty())
             cls = "public";
     }
-    check::makeRoom(host, state, (RoomID)*o.room, cls);
-    std::printf("room %d, %s (%s):\n", *o.room, cls.c_str(), why.c_str());
+    RoomID id = (RoomID)*o.room;
+    if (cls == "limbo") {
+        // A user in no room: the lookup finds no room for his room number.
+        for (id = -32768; host.room(id) != nullptr; id++)
+            ;
+        std::printf("a user in no room (limbo; the room number does not matter):\n");
+    } else {
+        check::makeRoom(host, state, id, cls);
+        std::printf("room %d, %s (%s):\n", *o.room, cls.c_str(), why.c_str());
+    }
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
         const char *name = parameterTable[slot].name;
         LimitValue *chain = state->limits[slot];
@@ -209,13 +160,16 @@ void showRoom(vh::Host &host, const Options &o, const std::vector<std::string> &
         if (slot == L_CHATGOTO || slot == L_DUPIP) {
             for (const LimitValue *e = chain; e != nullptr; e = e->next)
                 what += (what.empty() ? "every room: lines " : ", ") + std::to_string(e->line);
-        } else if (const LimitValue *e =
-                       getRoomLimitForRoom(host.state(), state, chain, (RoomID)*o.room)) {
+        } else if (const LimitValue *e = getRoomLimitForRoom(host.state(), state, chain, id)) {
             what = entryText(e, lines);
             if (check::kParams[slot].noun != nullptr)
                 what += "\n  " + std::string(16, ' ') + " " + check::limitInWords(e);
         }
-        std::printf("  %-16s %s\n", name, what.empty() ? "not limited" : what.c_str());
+        // A rule that an entry switches on is not a limit: without one it
+        // simply does not apply.
+        const char *none =
+            check::kParams[slot].limiting ? "not limited" : "no entry: does not apply";
+        std::printf("  %-16s %s\n", name, what.empty() ? none : what.c_str());
     }
 }
 
@@ -233,51 +187,54 @@ void showCommands()
 bool parse(int argc, char **argv, Options &o, int &exitNow)
 {
     exitNow = -1;
-    for (int i = 1; i < argc; i++) {
+    bool options = true;
+    for (int i = 1; i < argc && exitNow < 0; i++) {
         std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
+        bool valued = a == "--room" || a == "--class";
+        if (options && valued && i + 1 >= argc) {
+            exitNow =
+                usage(a == "--room" ? "--room needs a room number" : "--class needs a room class");
+        } else if (options && a == "--") {
+            options = false;
+        } else if (options && (a == "--help" || a == "-h")) {
             exitNow = help();
-        } else if (a == "--version") {
+        } else if (options && a == "--version") {
             std::printf("vestrel-check %s\n", VESTREL_VERSION);
             exitNow = 0;
-        } else if (a == "--no-lint") {
+        } else if (options && a == "--no-lint") {
             o.lint = false;
-        } else if (a == "--commands") {
+        } else if (options && a == "--commands") {
             o.commands = true;
-        } else if (a == "--diff") {
+        } else if (options && a == "--diff") {
             o.diff = true;
-        } else if (a == "--room" && i + 1 < argc) {
+        } else if (options && a == "--room") {
             char *end = nullptr;
             long n = std::strtol(argv[++i], &end, 10);
-            if (*argv[i] == '\0' || *end != '\0' || n < -32768 || n > 32767) {
+            if (*argv[i] == '\0' || *end != '\0' || n < -32768 || n > 32767)
                 exitNow = usage(std::string("not a room number: ") + argv[i]);
-                return false;
-            }
             o.room = (int)n;
-        } else if (a == "--class" && i + 1 < argc) {
+        } else if (options && a == "--class") {
             o.roomClass = argv[++i];
-            bool known = o.roomClass == "limbo";
+            for (char &c : o.roomClass)
+                c = (char)std::tolower((unsigned char)c);
+            bool known = false;
             for (const auto &c : kClasses)
                 known = known || o.roomClass == c.word;
-            if (!known) {
-                exitNow = usage("not a room class: " + o.roomClass);
-                return false;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
+            if (!known)
+                exitNow = usage("not a room class: " + std::string(argv[i]));
+        } else if (options && a.size() > 1 && a[0] == '-') {
             exitNow = usage("unknown option " + a);
-            return false;
         } else if (o.diff && o.oldFile.empty() && !o.file.empty()) {
             o.oldFile = o.file;
             o.file = a;
         } else if (!o.file.empty()) {
             exitNow = usage(o.diff ? "--diff compares two files" : "one file at a time");
-            return false;
         } else {
             o.file = a;
         }
-        if (exitNow >= 0)
-            return false;
     }
+    if (exitNow >= 0)
+        return false;
     if (o.diff) {
         if (o.oldFile.empty() || o.commands) {
             exitNow = usage(o.commands ? "--diff and --commands do not go together"
@@ -286,12 +243,12 @@ bool parse(int argc, char **argv, Options &o, int &exitNow)
         }
         return true;
     }
-    if (o.roomClass == "limbo") {
-        exitNow = usage("--class limbo goes with --diff");
-        return false;
-    }
     if (!o.roomClass.empty() && !o.room) {
         exitNow = usage("--class goes with --room");
+        return false;
+    }
+    if (o.commands && o.room) {
+        exitNow = usage("--commands and --room answer different questions: ask one at a time");
         return false;
     }
     if (o.file.empty() && !o.commands) {
@@ -322,11 +279,29 @@ int main(int argc, char **argv)
         return diff.status;
     }
     bool builtIn = o.commands && o.file.empty();
-    if (builtIn)
-        o.file = "/dev/null"; // loads nothing: the built-in table
+    std::string path = builtIn ? "/dev/null" : o.file; // /dev/null: the built-in table
+    std::string shown = o.file == "-" ? "<stdin>" : o.file;
+    check::Scratch scratch;
+    if (o.file == "-") {
+        std::string bytes{std::istreambuf_iterator<char>(std::cin), {}};
+        path = scratch.write("stdin.conf", bytes);
+        if (path.empty()) {
+            std::fprintf(stderr, "vestrel-check: cannot keep standard input in a scratch file\n");
+            return 2;
+        }
+    }
     check::Ranks before = check::currentRanks();
+    std::optional<std::string> bytes = check::readBytes(path);
+
+    // The problems the carriage returns alone cause, from a load of the
+    // same bytes without them, made before the real one.
+    bool crlf = bytes && check::hasCarriageReturns(*bytes);
+    std::vector<Diagnostic> withoutCR;
+    if (crlf && o.lint)
+        withoutCR = check::problemsWithoutCarriageReturns(*bytes, shown);
+
     vh::Host host;
-    Load load = loadFile(host, o.file);
+    Load load = check::loadFile(host, path, shown);
     std::string mismatch = check::paramTableMismatch();
     if (!mismatch.empty()) {
         std::fprintf(stderr, "vestrel-check: out of step with the plug-in (%s)\n",
@@ -340,11 +315,13 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    std::optional<std::string> bytes = readBytes(o.file);
+    if (crlf && o.lint)
+        check::dropCarriageReturnProblems(load, withoutCR);
     std::vector<Diagnostic> diagnostics;
     if (o.lint && bytes && !load.fileRefused)
-        diagnostics = check::lintText(*bytes, before);
+        diagnostics = check::lintText(*bytes, before, shown);
     diagnostics.insert(diagnostics.begin(), load.diagnostics.begin(), load.diagnostics.end());
+    check::mergeStop(diagnostics);
     std::vector<Diagnostic> note;
     if (o.lint && load.started) {
         for (Diagnostic &d : check::lintLoaded(static_cast<MyState *>(host.pluginData())))
@@ -354,7 +331,7 @@ int main(int argc, char **argv)
                      [](const Diagnostic &a, const Diagnostic &b) { return a.line < b.line; });
 
     for (const Diagnostic &d : diagnostics)
-        print(o.file, d);
+        print(shown, d);
     if (load.started && o.commands) {
         showCommands();
     } else if (load.started && o.room) {
@@ -363,7 +340,7 @@ int main(int argc, char **argv)
         for (const std::string &line : load.report)
             std::printf("%s\n", vh::printable(line).c_str());
         for (const Diagnostic &d : note)
-            print(o.file, d);
+            print(shown, d);
     }
     if (load.started)
         host.shutdown();
@@ -373,11 +350,11 @@ int main(int argc, char **argv)
     for (const Diagnostic &d : diagnostics)
         (d.level == Diagnostic::Error ? errors : warnings)++;
     if (status == 2)
-        std::printf("vestrel-check: %s did not load\n", o.file.c_str());
+        std::printf("vestrel-check: %s\n", check::failureSummary(load, shown).c_str());
     else if (status == 1)
-        std::printf("vestrel-check: %s: %d error%s, %d warning%s\n", o.file.c_str(), errors,
+        std::printf("vestrel-check: %s: %d error%s, %d warning%s\n", shown.c_str(), errors,
                     errors == 1 ? "" : "s", warnings, warnings == 1 ? "" : "s");
     else
-        std::printf("vestrel-check: %s is clean\n", o.file.c_str());
+        std::printf("vestrel-check: %s is clean\n", shown.c_str());
     return status;
 }

@@ -1,8 +1,10 @@
 // vestrel-docs: writes the reference of the parameter file or of the
 // command language, in Markdown, from the plug-in's own tables. docs/ holds
 // its output; a test checks that the two agree.
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "checker.h"
 #include "host.h"
@@ -46,9 +48,12 @@ same way and says what the plug-in makes of it; see the end of this page.
 ## Lines
 
 - One setting per line. A line holds at most 298 characters before its
-  newline (297 on a last line without one); a longer line, or a line with a
-  NUL byte, ends the load there: the lines before it stay in force, no
-  report is given, and none of the lines after it is read.
+  newline (297 on a last line without one). A longer line, a NUL byte in a
+  line that is not the file's last, or a read error part way through ends
+  the load there: on a reload the lines before it are in force (the
+  configuration as a file of only those lines would leave it), no report is
+  given, and none of the lines after it is read; at start-up the plug-in
+  does not start.
 - Words are separated by spaces and tabs, nothing else. A carriage return is
   part of the word it follows, so a file saved with CRLF line ends does not
   mean what it says.
@@ -60,8 +65,13 @@ same way and says what the plug-in makes of it; see the end of this page.
   name is not limited at all. Only the settings marked "kept" below survive
   a reload whose file no longer sets them.
 - A file that cannot be opened or read through (a directory, a missing or
-  unreadable file, a read error) changes nothing: at start-up the plug-in
-  does not start, on reload the configuration in force stays.
+  unreadable file, a read error found before the load begins) changes
+  nothing: at start-up the plug-in does not start, on reload the
+  configuration in force stays.
+- `vestrel-check` exits 2 for both kinds of failure, and its last line
+  says which it is: "cannot be read" (the configuration in force stays) or
+  "stops loading at line N" (a reload puts the lines before N in force and
+  leaves the rest unloaded).
 
 ## Keywords
 
@@ -83,9 +93,25 @@ A limit line is the parameter's name, its numbers, and where it applies:
 - `off`, `nowhere`: drop the classes and `warn` named before it on the line.
 
 A rate limit is `<maximum> <decay>`: a user may act `<maximum>` times in a
-burst, and `<decay>` actions are forgiven per second (whole seconds; the
-fractions are lost). A maximum of -1 is unlimited; 0 refuses every action.
-Operators (rank 2 and up) are never counted.
+burst, and `<decay>` actions are forgiven per second. A maximum of -1 is
+unlimited; 0 refuses every action. Operators (rank 2 and up) are never
+counted.
+
+Forgiveness is counted in whole actions, at each attempt, from the seconds
+since the user's last attempt, allowed or refused; what does not make a
+whole action is dropped, and the clock starts again. So:
+
+- the wait for one action to be forgiven is the smallest whole number of
+  seconds s with s × decay ≥ 1: with decay 0.3 it is 4 seconds (3 × 0.3 is
+  0.9, which forgives nothing), not 3.3; with 0.5 it is 2, with 1 or more
+  it is 1;
+- each refused attempt restarts that wait: a user who retries more often
+  than once every s seconds is never forgiven anything and stays refused
+  until he waits s seconds without trying.
+
+For example `page 1 0.3 all`: a first page is allowed; pages 1, 2 and 3
+seconds later are each refused and each restarts the wait; once the user
+has been quiet for 4 seconds, his next page is allowed.
 
 Several lines may name one parameter. For a room, the first entry that
 applies is in force, in this order: the lines with room ranges, the last of
@@ -124,13 +150,24 @@ warnings, as `FILE:LINE: warning: text`, and exits 1 when there is any:
   it over into the next day) or not written as hh:mm:ss;
 - a `dupip` pattern that is not four octets of 0..255 or `*`, and room
   words after `dupip`, which are read as a pattern;
-- an `idle` room that is not a whole number or not a room number;
+- an `idle` room that is not a whole number or not a room number, and an
+  `idle` room that a `godonly` entry keeps idle users out of (every minute
+  each idle user is told he was sent there, is refused, and a log line is
+  written, without end);
+- a negative `mroomdiscipline` or `rtakedelay` (read as off), `pagelength`
+  (a page is compared with it unsigned, so every page is refused as too
+  short) or `gpagelength` (read as 0);
 - an entry that applies nowhere (no class and no range), a range whose low
   is above its high or that lies outside -32768..32767, an entry that
   earlier entries of its parameter shadow in every room it names, a
   `chatgoto` without a phrase, a `setrank` that changes nothing;
-- a carriage return at the end of a line, a NUL byte in a line, a line
-  longer than the plug-in reads;
+- carriage returns at line ends, in one warning naming the first such line
+  and the count, with the fix (`sed -i 's/\r$//' FILE` or `dos2unix FILE`);
+  the file is linted as if they were gone, and the plug-in's problems that
+  they alone cause are not listed;
+- a NUL byte in the last line (read only up to it); and the line that
+  stops the load (too long, or a NUL byte), once, with the plug-in's own
+  "too long": the lines after it are not read, so they are not linted;
 - and, as a note at the end, the parameters the file never names, whose
   activities are therefore not limited.
 
@@ -150,11 +187,10 @@ the whole units its wait has earned and drops the fraction. For `chat 5 0.2`:
 
     at most 5 in a burst; then one more every 5 s of quiet (12 a minute); a retry sooner forgives nothing and restarts the wait
 
-The wait for one unit is the smallest whole number of seconds s with
-s × decay ≥ 1, so `chat 3 0.3` waits 4 s, not 3.3, and a user who tries
-again every 3 s is never let through. A decay of 1 or more forgives that
-many a second, and a refused attempt still counts, up to that many beyond
-the maximum. A maximum of 0 refuses everything; `-1` is unlimited.
+The wait is the one described under Limit lines (`chat 3 0.3` waits 4 s,
+not 3.3). A decay of 1 or more forgives that many a second, and a refused
+attempt still counts, up to that many beyond the maximum. A maximum of 0
+refuses everything; `-1` is unlimited.
 
 ## What a reload would change: vestrel-check --diff
 
@@ -226,9 +262,74 @@ has. A `setrank` line of the parameter file changes who may use a command
 and on whom; `vestrel-check --commands FILE` shows the table as a file
 leaves it. Help class "host's own" marks a command the host also has: vestrel
 checks it and lets the host carry it out, and `` `help `` does not list it.
-`` `help `` lists the commands a user may use.
 
-The table below is the built-in one.
+## help
+
+`` `help `` is answered by vestrel before the table is looked at; it is not
+a row of the table, and anybody may use it. The word must be written out
+(`` `help ``, in any case; `` `hel `` is no command).
+
+- `` `help `` alone: a guest or a member who owns no room gets every command
+  he may use, and the host answers too; anybody else gets the list of
+  classes below and how to ask for one.
+- `` `help CLASS ``: the commands of that class the speaker may use (a room
+  owner also gets the room commands), under the class's header line.
+- `` `help COMMAND `` (with or without its backtick): its syntax and help
+  line, when the speaker may use it; otherwise, or for a host's own
+  command, the host answers.
+
+| class | shortest word | what it lists | the host answers too |
+|---|---|---|---|
+)";
+
+// The help classes in the order help tries their words; "all" lists every
+// class. The host also answers those whose lines help lets go on.
+const struct {
+    int number;
+    const char *word, *shortest, *lists;
+    bool hostToo;
+} kHelpClasses[] = {
+    {1, "user", "user", "commands available to unprivileged users", true},
+    {2, "rmanaging", "rmanag", "commands for managing users in a (member created) room", false},
+    {3, "rpermissions", "rperm",
+     "commands controlling what users can do in a (member created) room", false},
+    {4, "managing", "manag", "commands for operators to manage the online population", true},
+    {5, "permissions", "perm", "commands controlling what users can do inside the server", true},
+    {6, "administration", "admin", "commands for server operations and administration", true},
+    {0, "all", "all", "every command of every class", true},
+};
+
+const char kCommandsMiddle[] = R"(
+`mrooms`, which the class list names, is not a class vestrel knows: the
+host answers `` `help mrooms ``.
+
+## The host's page
+
+`` `page <message> `` is the host's own command, not a row of the table:
+the host delivers the page to the operators. vestrel screens it first, as
+chat: the `page` and `reppage` limits apply, a page of `pagelength`
+characters or fewer is refused as too short, `pageresponse` is sent to the
+user after it, and the room it came from is remembered for `` `er ``. See
+[parameters.md](parameters.md).
+
+## Member room discipline
+
+`rgag`, `rungag`, `rpin`, `runpin`, `rpropgag` and `runpropgag` work only
+while `mroomdiscipline` is 1 or more. While it is off (the start-up value,
+or any number below 1), vestrel does nothing with them: the line goes on to
+the server as typed, screened as chat, and unless the server has a command
+of that word the room hears it said (`` `rgag bob `` as a chat line).
+`rkick`, `runkick` and `rbanlist` work either way.
+
+## Commands by class
+
+)";
+
+const char kCommandsTable[] = R"(
+## Commands
+
+The built-in table, in alphabetical order (vestrel itself looks words up in
+its own order, which decides abbreviations: the shortest form is given).
 
 | command | shortest | who may use it | aimed at others by | help class | syntax | help |
 |---|---|---|---|---|---|---|
@@ -237,7 +338,29 @@ The table below is the built-in one.
 int commands()
 {
     std::printf("%s", kCommandsIntro);
-    for (const check::CommandRow &r : check::commandRows())
+    for (const auto &c : kHelpClasses)
+        std::printf("| `%s` | `%s` | %s | %s |\n", c.word, c.shortest, c.lists,
+                    c.hostToo ? "yes" : "no");
+    std::printf("%s", kCommandsMiddle);
+
+    std::vector<check::CommandRow> rows = check::commandRows();
+    std::vector<std::string> classes = {"user",        "rmanaging",      "rpermissions", "managing",
+                                        "permissions", "administration", "host's own",   "none"};
+    for (const std::string &c : classes) {
+        std::string list;
+        for (const check::CommandRow &r : rows) {
+            if (r.helpClass == c)
+                list += (list.empty() ? "" : ", ") + ("`" + r.word + "`");
+        }
+        if (!list.empty())
+            std::printf("- %s: %s\n", c.c_str(), list.c_str());
+    }
+
+    std::printf("%s", kCommandsTable);
+    std::sort(rows.begin(), rows.end(), [](const check::CommandRow &a, const check::CommandRow &b) {
+        return a.word < b.word;
+    });
+    for (const check::CommandRow &r : rows)
         std::printf("| `%s` | `%s` | %s | %s | %s | %s | %s |\n", r.word.c_str(),
                     r.abbreviation.c_str(), r.who.c_str(), r.onWhom.c_str(), r.helpClass.c_str(),
                     code(r.syntax).c_str(), cell(r.help).c_str());

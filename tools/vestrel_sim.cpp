@@ -2,10 +2,14 @@
 // substitute host, printing the transcript of every step and checking what
 // the scenario expects. With no file, or with a terminal on standard input,
 // it is an interactive console.
+#include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -137,18 +141,34 @@ const Directive kDirectives[] = {
     {"advance", "advance <seconds>", "run the virtual clock, firing timers (at most a year)"},
     {"shutdown", "shutdown", "shut the plug-in down and report the blocks left"},
     {"<user>",
-     "<user> say|xsay|gmsg|rmsg|page <text> | whisper|xwhisper <user> <text> | goto <room> | "
-     "loc <x> <y> | face <n> | color <n> | props <id>[:<crc>] ...|none | "
-     "desc <face> <color> <props> | name <text> | drop <id> <x> <y> | moveprop <n> <x> <y> | "
-     "delprop <n>|all | draw path|clear|delete [<bytes>] | spot | lock | unlock | users | "
-     "rooms | superuser | ping | raw <code> <hex bytes> | quit",
-     "a message from that user's client"},
+     "<user> say|xsay|gmsg|rmsg|page <text>\n"
+     "<user> whisper|xwhisper <user> <text>\n"
+     "<user> goto <room>\n"
+     "<user> loc <x> <y>\n"
+     "<user> face <n> | color <n>\n"
+     "<user> props <id>[:<crc>] ...|none\n"
+     "<user> desc <face> <color> <id>[:<crc>] ...|none\n"
+     "<user> name <text>\n"
+     "<user> drop <prop id> <x> <y> | moveprop <n> <x> <y> | delprop <n>|all\n"
+     "<user> draw path|clear|delete [<bytes>]\n"
+     "<user> spot | lock | unlock | users | rooms | superuser | ping | quit\n"
+     "<user> raw <four-letter code> <hex bytes>",
+     "a message from that user's client (the user must be connected)"},
     {"expect", "expect <line>", "some line of the last step is this"},
     {"expect-not", "expect-not <line>", "no line of the last step is this"},
     {"expect-quiet", "expect-quiet", "the last step printed nothing"},
     {"check",
-     "check <user> room|pos|face|color|props|name|owns|online <value> | "
-     "check room <id> owner|people|looseprops|drawings|roomflags <value> | check blocks <n>",
+     "check <user> room <id>\n"
+     "check <user> pos <x> <y>   (or pos <x>,<y>, as connect takes it)\n"
+     "check <user> face <n> | color <n>\n"
+     "check <user> props <id> ...|none\n"
+     "check <user> name <text>\n"
+     "check <user> owns <room id>|none\n"
+     "check <user> online yes|no\n"
+     "check room <id> owner <user>|none\n"
+     "check room <id> people <n> | looseprops <n> | drawings <n>\n"
+     "check room <id> roomflags <hex>\n"
+     "check blocks <n>",
      "compare the world with a value"},
     {"help", "help [<directive>]", "this list, or one directive"},
     {"quit", "quit (or exit)", "leave"},
@@ -163,10 +183,26 @@ const Directive *findDirective(const std::string &name)
     return nullptr;
 }
 
+// A directive's syntax for "usage: ", its later forms under the first.
 std::string syntaxOf(const std::string &name)
 {
     const Directive *d = findDirective(name);
-    return d != nullptr ? d->syntax : std::string("help lists the directives");
+    if (d == nullptr)
+        return "help lists the directives";
+    std::string out;
+    for (const char *c = d->syntax; *c != '\0'; c++)
+        out += *c == '\n' ? std::string("\n       ") : std::string(1, *c);
+    return out;
+}
+
+// The words a user's line may start with, after the user's name.
+bool isAction(const std::string &w)
+{
+    static const char *const actions[] = {
+        "say",  "xsay",  "gmsg",   "rmsg",  "page",  "whisper",   "xwhisper", "goto",    "loc",
+        "face", "color", "props",  "desc",  "name",  "drop",      "moveprop", "delprop", "draw",
+        "spot", "lock",  "unlock", "users", "rooms", "superuser", "ping",     "raw",     "quit"};
+    return std::find(std::begin(actions), std::end(actions), w) != std::end(actions);
 }
 
 constexpr long kMaxAdvance = 31536000; // a year of seconds
@@ -174,6 +210,60 @@ constexpr long kMaxAdvance = 31536000; // a year of seconds
 bool isPosition(long v)
 {
     return v >= -32768 && v <= 32767;
+}
+
+// Where a local time falls in the zone: once, never (the clocks skip it in
+// spring) or twice (the clocks go back over it in autumn).
+struct LocalTime {
+    enum { Once, Skipped, Twice } kind = Once;
+    time_t first = 0; // the earlier of the two instants when Twice
+};
+
+bool showsAs(time_t t, int y, int mo, int d, int h, int mi, int s)
+{
+    struct tm tm {
+    };
+    localtime_r(&t, &tm);
+    return tm.tm_year == y - 1900 && tm.tm_mon == mo - 1 && tm.tm_mday == d && tm.tm_hour == h &&
+           tm.tm_min == mi && tm.tm_sec == s;
+}
+
+LocalTime findLocalTime(int y, int mo, int d, int h, int mi, int s)
+{
+    LocalTime found;
+    std::vector<time_t> hits;
+    for (int dst : {-1, 0, 1}) {
+        struct tm tm {
+        };
+        tm.tm_year = y - 1900;
+        tm.tm_mon = mo - 1;
+        tm.tm_mday = d;
+        tm.tm_hour = h;
+        tm.tm_min = mi;
+        tm.tm_sec = s;
+        tm.tm_isdst = dst;
+        time_t t = mktime(&tm);
+        if (t != static_cast<time_t>(-1) && showsAs(t, y, mo, d, h, mi, s) &&
+            std::find(hits.begin(), hits.end(), t) == hits.end())
+            hits.push_back(t);
+    }
+    if (hits.empty()) {
+        found.kind = LocalTime::Skipped;
+        return found;
+    }
+    found.first = *std::min_element(hits.begin(), hits.end());
+    found.kind = hits.size() > 1 ? LocalTime::Twice : LocalTime::Once;
+    return found;
+}
+
+std::string zoneAbbreviation(time_t t)
+{
+    struct tm tm {
+    };
+    localtime_r(&t, &tm);
+    char text[16];
+    std::strftime(text, sizeof text, "%Z", &tm);
+    return text;
 }
 
 // A calendar date and time that exist (years the clock can hold).
@@ -203,10 +293,16 @@ class Simulator
     }
 
     void setParams(const std::string &text) { writeFile("vestrel.conf", text); }
+    // The operator's own parameter file, read by the plug-in at every load
+    // and named as given; `from` is the directory the name is relative to.
+    void useParamsFile(const std::string &given, const std::string &from)
+    {
+        paramsFile_ = given;
+        paramsFrom_ = from;
+    }
     // A console answers a typo with its syntax and does not count it.
     void setConsole() { console_ = true; }
     void setVerbose() { verbose_ = true; }
-    void paramsGiven() { paramsGiven_ = true; }
     bool quitting() const { return quit_; }
     bool inParams() const { return inParams_; }
     // Nothing printed, not even a failed check: for allocation walks.
@@ -235,7 +331,7 @@ class Simulator
 
     bool ensureStarted(const std::string &where);
     void start(bool missing);
-    void fail(const std::string &where, const std::string &what);
+    void fail(const std::string &where, const std::string &what, bool showStep = true);
     void refuse(const std::string &where, const std::string &why);
     void pass(const std::string &where, const Line &l)
     {
@@ -244,6 +340,8 @@ class Simulator
             std::printf("ok %s: %s\n", where.c_str(), vh::printable(l.raw).c_str());
     }
     void help(const Line &l);
+    void setClock(const std::string &where, const Line &l, int y, int mo, int d, int h, int mi,
+                  int s);
     void check(const std::string &where, const Line &l);
     void checkUser(const std::string &where, const Line &l);
     void checkRoom(const std::string &where, const Line &l);
@@ -258,7 +356,8 @@ class Simulator
     bool quiet_;
     bool silent_ = false;
     bool console_ = false, verbose_ = false, quit_ = false;
-    bool paramsGiven_ = false, toldOverride_ = false;
+    std::string paramsFile_, paramsFrom_; // --params, as given, and where it was given
+    bool toldOverride_ = false;
     bool echoDirectives_;
     bool started_ = false;
     bool dead_ = false; // failed to start, or shut down
@@ -269,22 +368,23 @@ class Simulator
     int passed_ = 0, failed_ = 0;
 };
 
-void Simulator::fail(const std::string &where, const std::string &what)
+void Simulator::fail(const std::string &where, const std::string &what, bool showStep)
 {
     failed_++;
     if (silent_)
         return;
     std::printf("%s: %s\n", where.c_str(), what.c_str());
-    for (const std::string &l : step_)
-        std::printf("  | %s\n", l.c_str());
+    for (size_t i = 0; showStep && i < step_.size(); i++)
+        std::printf("  | %s\n", step_[i].c_str());
 }
 
 // In a scenario file a malformed line is an error; at the console it is
-// answered and the session goes on.
+// answered and the session goes on. Either way the last step is not the
+// point, and is not shown again.
 void Simulator::refuse(const std::string &where, const std::string &why)
 {
     if (!console_)
-        return fail(where, why);
+        return fail(where, why, false);
     std::printf("%s\n", why.c_str());
 }
 
@@ -303,12 +403,20 @@ void Simulator::help(const Line &l)
         std::printf("  %-13s %s\n", d.name, d.what);
 }
 
+// The plug-in opens its parameter file by the name it is given, at start
+// and at every reload, from the working directory: the operator's own file
+// from where he named it, a params block's from the scratch directory.
 void Simulator::start(bool missing)
 {
     started_ = true;
     std::string file = missing ? "missing.conf" : "vestrel.conf";
-    if (!missing && !fs::exists(dir_ + "/vestrel.conf"))
+    bool own = !missing && !paramsFile_.empty();
+    if (own)
+        file = paramsFile_;
+    else if (!missing && !fs::exists(dir_ + "/vestrel.conf"))
         setParams("");
+    std::error_code ec;
+    fs::current_path(own ? paramsFrom_ : dir_, ec);
     if (!host_.loadPlugin(plugin_, file))
         dead_ = true;
 }
@@ -335,12 +443,16 @@ void Simulator::play(const std::string &where, const std::string &raw)
     if (inParams_) {
         if (split(raw).words == std::vector<std::string>{"end"}) {
             inParams_ = false;
+            if (started_ && !paramsFile_.empty())
+                return refuse(where, "params: the plug-in reads " + paramsFile_ +
+                                         " (--params); edit that file and reload");
             setParams(paramsText_);
-            if (paramsGiven_ && !toldOverride_ && !silent_) {
+            if (!paramsFile_.empty() && !toldOverride_ && !silent_) {
                 std::printf("vestrel-sim: the scenario's params block replaces the file given "
                             "with --params\n");
                 toldOverride_ = true;
             }
+            paramsFile_.clear();
         } else {
             paramsText_ += raw + "\n";
         }
@@ -387,7 +499,7 @@ void Simulator::play(const std::string &where, const std::string &raw)
         else if (!validClock(y, mo, d, h, mi, s))
             refuse(where, "clock: no such date or time: " + vh::printable(l.textAfter(0)));
         else
-            vh::setClock(vh::localTime(y, mo, d, h, mi, s));
+            setClock(where, l, y, mo, d, h, mi, s);
     } else if (w == "room" && l.words.size() >= 2) {
         if (ensureStarted(where))
             room(where, l);
@@ -400,7 +512,7 @@ void Simulator::play(const std::string &where, const std::string &raw)
         if (ServerUserRec *u = user(l.words[1]))
             host_.disconnect(u);
         else
-            fail(where, "no user " + l.words[1]);
+            refuse(where, "no user " + vh::printable(l.words[1]));
     } else if (w == "advance" && l.words.size() == 2 && number(l.words[1])) {
         long seconds = *number(l.words[1]);
         if (seconds < 0 || seconds > kMaxAdvance)
@@ -418,12 +530,32 @@ void Simulator::play(const std::string &where, const std::string &raw)
         if (ensureStarted(where))
             action(where, l, user(w));
     } else if (l.words.size() >= 2 && counters_.count(w) != 0) {
-        refuse(where, w + " is not connected");
+        refuse(where, "no user " + w + ": " + w + " is not connected any more");
+    } else if (l.words.size() >= 2 && isAction(l.words[1]) && findDirective(w) == nullptr) {
+        refuse(where, "no user " + vh::printable(w) + " (connect " + vh::printable(w) + " first)");
     } else if (findDirective(w) != nullptr) {
         refuse(where, "usage: " + syntaxOf(w));
     } else {
         refuse(where, "malformed directive: " + vh::printable(raw) + "; help lists the directives");
     }
+}
+
+// A local time the clocks skip is refused; one they pass twice is the
+// first of the two, said once.
+void Simulator::setClock(const std::string &where, const Line &l, int y, int mo, int d, int h,
+                         int mi, int s)
+{
+    const char *zone = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "UTC";
+    std::string when = vh::printable(l.words[1] + " " + l.words[2]);
+    LocalTime t = findLocalTime(y, mo, d, h, mi, s);
+    if (t.kind == LocalTime::Skipped)
+        return refuse(where, "clock: " + when + " does not exist in " + zone +
+                                 ": the clocks skip it when they go forward");
+    if (t.kind == LocalTime::Twice && !quiet_)
+        std::printf("clock: %s comes twice in %s, as the clocks go back; the first, %s, is "
+                    "taken\n",
+                    when.c_str(), zone, zoneAbbreviation(t.first).c_str());
+    vh::setClock(t.first);
 }
 
 void Simulator::room(const std::string &where, const Line &l)
@@ -675,8 +807,8 @@ void Simulator::check(const std::string &where, const Line &l)
         step_.empty() ? pass(where, l) : fail(where, "expected the step to print nothing");
     } else if (w == "check" && l.words.size() >= 3 && l.words[1] == "blocks") {
         auto n = number(l.words[2]);
-        if (!n)
-            return fail(where, "check blocks <n>");
+        if (!n || l.words.size() != 3)
+            return refuse(where, "usage: " + syntaxOf("check"));
         size_t live = host_.liveBlocks();
         live == static_cast<size_t>(*n)
             ? pass(where, l)
@@ -686,14 +818,27 @@ void Simulator::check(const std::string &where, const Line &l)
     } else if (w == "check" && l.words.size() >= 4) {
         checkUser(where, l);
     } else {
-        fail(where, "malformed check: " + l.raw);
+        refuse(where, "usage: " + syntaxOf(w));
     }
+}
+
+// "x y" or "x,y" (the form connect takes) as "x y".
+std::string positionWords(const std::string &text)
+{
+    size_t comma = text.find(',');
+    if (comma == std::string::npos || text.find(' ') != std::string::npos)
+        return text;
+    return text.substr(0, comma) + " " + text.substr(comma + 1);
 }
 
 void Simulator::checkUser(const std::string &where, const Line &l)
 {
     const std::string &handle = l.words[1];
     const std::string &what = l.words[2];
+    static const char *const aspects[] = {"online", "room",  "pos",  "face",
+                                          "color",  "props", "name", "owns"};
+    if (std::find(std::begin(aspects), std::end(aspects), what) == std::end(aspects))
+        return refuse(where, "usage: " + syntaxOf("check"));
     ServerUserRec *u = user(handle);
     auto expectEq = [&](const std::string &want, const std::string &got) {
         want == got
@@ -710,7 +855,8 @@ void Simulator::checkUser(const std::string &where, const Line &l)
     if (what == "room")
         expectEq(rest, std::to_string(r.roomID));
     else if (what == "pos")
-        expectEq(rest, std::to_string(r.roomPos.h) + " " + std::to_string(r.roomPos.v));
+        expectEq(positionWords(rest),
+                 std::to_string(r.roomPos.h) + " " + std::to_string(r.roomPos.v));
     else if (what == "face")
         expectEq(rest, std::to_string(r.faceNbr));
     else if (what == "color")
@@ -723,18 +869,20 @@ void Simulator::checkUser(const std::string &where, const Line &l)
     else if (what == "owns")
         expectEq(rest, u->lastOwnedRoom == nullptr ? "none"
                                                    : std::to_string(u->lastOwnedRoom->room.roomID));
-    else
-        fail(where, "malformed check: " + l.raw);
 }
 
 void Simulator::checkRoom(const std::string &where, const Line &l)
 {
+    const std::string &what = l.words[3];
+    static const char *const aspects[] = {"owner", "people", "looseprops", "drawings", "roomflags"};
     auto id = number(l.words[2]);
-    ServerRoomRec *r = id ? host_.room(static_cast<RoomID>(*id)) : nullptr;
+    if (std::find(std::begin(aspects), std::end(aspects), what) == std::end(aspects) ||
+        l.words.size() < 5 || !id)
+        return refuse(where, "usage: " + syntaxOf("check"));
+    ServerRoomRec *r = host_.room(static_cast<RoomID>(*id));
     if (r == nullptr)
         return fail(where, "no room " + l.words[2]);
-    const std::string &what = l.words[3];
-    std::string want = l.words.size() > 4 ? l.textAfter(3) : "";
+    std::string want = l.textAfter(3);
     auto expectEq = [&](const std::string &got) {
         want == got ? pass(where, l)
                     : fail(where, "expected room " + l.words[2] + " " + what + " " + want +
@@ -761,8 +909,6 @@ void Simulator::checkRoom(const std::string &where, const Line &l)
             ? pass(where, l)
             : fail(where, "expected room " + l.words[2] + " roomflags " + want + ", found " +
                               std::to_string(r->room.roomFlags));
-    } else {
-        fail(where, "malformed check: " + l.raw);
     }
 }
 
@@ -783,11 +929,13 @@ int help()
                 "  -q              print only failures and the summary\n"
                 "  -v              print ok FILE:LINE: for every passing check\n"
                 "  --plugin FILE   the plug-in to load (default: the one built beside)\n"
-                "  --params FILE   the parameter file (a scenario's params block wins)\n"
+                "  --params FILE   your parameter file, which the plug-in reads at start and\n"
+                "                  at every reload (a params block before the start wins)\n"
                 "  --tz ZONE       the time zone of the virtual clock (default UTC)\n"
                 "  --alloc-walk    play the scenario failing each host allocation in turn\n"
                 "  --version       print the version\n"
-                "Type help at the console for the directives.\n");
+                "Type help at the console for the directives; Ctrl-C drops the line typed,\n"
+                "and a second Ctrl-C at the empty prompt, Ctrl-D or quit leaves.\n");
     return 0;
 }
 
@@ -826,26 +974,98 @@ bool knownZone(const std::string &tz)
             tz[letters] == '+');
 }
 
-// One line from the console or a file; false at the end of input.
-bool readLine(std::istream &in, bool terminal, const char *prompt, std::string &line)
+// Ctrl-C at the console: the handler only notes it, so that the read it
+// interrupts returns and the line being typed is dropped.
+volatile sig_atomic_t g_interrupted = 0;
+// Whether a key was typed since the prompt (known with libedit only).
+bool g_typed = false;
+
+void noteInterrupt(int)
 {
+    g_interrupted = 1;
+}
+
+#ifdef HAVE_LIBEDIT
+// libedit's key reader: a read that Ctrl-C interrupts ends the line.
+int typedKey(FILE *)
+{
+    unsigned char c;
+    for (;;) {
+        ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n == 1) {
+            g_typed = true;
+            return c;
+        }
+        if (n < 0 && errno == EINTR && !g_interrupted)
+            continue;
+        return EOF;
+    }
+}
+#endif
+
+void catchInterrupts()
+{
+    struct sigaction action {
+    };
+    action.sa_handler = noteInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: the read must return
+    sigaction(SIGINT, &action, nullptr);
+#ifdef HAVE_LIBEDIT
+    rl_catch_signals = 0; // libedit leaves SIGINT to the handler above
+    rl_getc_function = typedKey;
+#endif
+}
+
+enum class Read { Line, End, Interrupted };
+
+// A terminal line read straight from the descriptor, so that Ctrl-C, which
+// the terminal answers by discarding what was typed, ends the read.
+Read readTerminal(std::string &line)
+{
+    line.clear();
+    for (;;) {
+        char c;
+        ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR && g_interrupted)
+            return Read::Interrupted;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return line.empty() ? Read::End : Read::Line;
+        if (c == '\n')
+            return Read::Line;
+        line += c;
+    }
+}
+
+// One line from the console or a file.
+Read readLine(std::istream &in, bool terminal, const char *prompt, std::string &line)
+{
+    g_interrupted = 0;
+    g_typed = false;
 #ifdef HAVE_LIBEDIT
     if (terminal) {
         char *got = readline(prompt);
+        if (g_interrupted) {
+            std::free(got);
+            return Read::Interrupted;
+        }
         if (got == nullptr)
-            return false;
+            return Read::End;
         line = got;
         if (*got != '\0')
             add_history(got);
         std::free(got);
-        return true;
+        return Read::Line;
     }
 #endif
     if (terminal) {
         std::printf("%s", prompt);
         std::fflush(stdout);
+        return readTerminal(line);
     }
-    return static_cast<bool>(std::getline(in, line));
+    return std::getline(in, line) ? Read::Line : Read::End;
 }
 
 // Plays the scenario again and again, failing the Nth host allocation of
@@ -885,6 +1105,57 @@ int allocationWalk(const std::string &plugin, const std::string &dir, const std:
 
 } // namespace
 
+// The plug-in as the host would load it, tried once before anything is
+// played: one that cannot be loaded is one error, not a failure per step.
+bool pluginLoads(const std::string &plugin)
+{
+    vh::Host probe;
+    std::string why;
+    probe.echo = [&](const std::string &l) {
+        if (why.empty() && l.rfind("host: ", 0) == 0)
+            why = l.substr(6);
+    };
+    if (probe.loadPlugin(plugin, "/dev/null"))
+        return true;
+    std::fprintf(stderr, "vestrel-sim: %s\n",
+                 why.empty() ? ("cannot start the plug-in " + plugin).c_str() : why.c_str());
+    return false;
+}
+
+// The console's loop: lines until quit or the end of input; at a terminal
+// Ctrl-C drops the line being typed, and a second one at the empty prompt
+// it leaves behind ends the session.
+void console(Simulator &sim, std::istream &in, bool terminal, const std::string &name)
+{
+    std::string line;
+    int lineno = 0;
+    bool interruptedLast = false;
+    while (!sim.quitting()) {
+        Read got = readLine(in, terminal, sim.inParams() ? "params> " : "vestrel> ", line);
+        if (got == Read::End) {
+            if (terminal)
+                std::printf("\n"); // the summary goes below the prompt
+            break;
+        }
+        if (got == Read::Interrupted) {
+            if (interruptedLast && !g_typed) {
+                std::printf("\n");
+                break;
+            }
+            std::printf("\n(the line is dropped; Ctrl-C again, Ctrl-D or quit leaves)\n");
+            interruptedLast = true;
+            continue;
+        }
+        interruptedLast = false;
+        lineno++;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        sim.play(name + ":" + std::to_string(lineno), line);
+        std::fflush(stdout);
+    }
+    sim.finish(name + ":" + std::to_string(lineno));
+}
+
 int main(int argc, char **argv)
 {
     bool quiet = false, walk = false, verbose = false;
@@ -892,6 +1163,11 @@ int main(int argc, char **argv)
     std::string params, tz = "UTC", scenario, shownName = "<stdin>";
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
+        bool valued = a == "--plugin" || a == "--params" || a == "--tz";
+        if (valued && i + 1 >= argc) {
+            std::fprintf(stderr, "vestrel-sim: %s needs a value\n", a.c_str());
+            return usage();
+        }
         if (a == "-q")
             quiet = true;
         else if (a == "-v")
@@ -902,18 +1178,22 @@ int main(int argc, char **argv)
             return std::printf("vestrel-sim %s\n", VESTREL_VERSION) < 0 ? 1 : 0;
         else if (a == "--alloc-walk")
             walk = true;
-        else if (a == "--plugin" && i + 1 < argc)
+        else if (a == "--plugin")
             plugin = fs::absolute(argv[++i]).string();
-        else if (a == "--params" && i + 1 < argc)
-            params = fs::absolute(argv[++i]).string();
-        else if (a == "--tz" && i + 1 < argc)
+        else if (a == "--params")
+            params = argv[++i];
+        else if (a == "--tz")
             tz = argv[++i];
-        else if (a.size() > 1 && a[0] == '-')
+        else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "vestrel-sim: unknown option %s\n", vh::printable(a).c_str());
             return usage();
-        else if (scenario.empty())
+        } else if (scenario.empty()) {
             scenario = fs::absolute(a).string(), shownName = a;
-        else
+        } else {
+            std::fprintf(stderr, "vestrel-sim: one scenario at a time (%s and %s)\n",
+                         shownName.c_str(), vh::printable(a).c_str());
             return usage();
+        }
     }
     if (!knownZone(tz)) {
         std::fprintf(stderr, "vestrel-sim: unknown time zone %s\n", vh::printable(tz).c_str());
@@ -931,16 +1211,8 @@ int main(int argc, char **argv)
         }
         file.open(scenario);
     }
-    std::string tmpl = (fs::temp_directory_path() / "vestrel-sim-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr || chdir(tmpl.c_str()) != 0) {
-        std::fprintf(stderr, "vestrel-sim: cannot make a working directory\n");
+    if (!pluginLoads(plugin))
         return 2;
-    }
-    auto cleanUp = [&] {
-        std::error_code ec;
-        fs::current_path("/", ec);
-        fs::remove_all(tmpl, ec);
-    };
 
     // A parameter file the plug-in cannot read: its own refusal, as at a
     // server's start.
@@ -948,14 +1220,28 @@ int main(int argc, char **argv)
         vh::Host host;
         host.echo = [](const std::string &l) { std::printf("%s\n", l.c_str()); };
         host.loadPlugin(plugin, params);
-        cleanUp();
         return 2;
     }
 
+    std::string cwd = fs::current_path().string();
+    std::string tmpl = (fs::temp_directory_path() / "vestrel-sim-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) {
+        std::fprintf(stderr, "vestrel-sim: cannot make a working directory\n");
+        return 2;
+    }
+    auto cleanUp = [&] {
+        std::error_code ec;
+        fs::current_path(cwd, ec);
+        fs::remove_all(tmpl, ec);
+    };
+
     int status;
     if (walk) {
-        if (scenario.empty())
+        if (scenario.empty()) {
+            cleanUp();
+            std::fprintf(stderr, "vestrel-sim: --alloc-walk plays a scenario file\n");
             return usage();
+        }
         std::vector<std::string> lines;
         std::string line;
         while (std::getline(file, line)) {
@@ -973,27 +1259,17 @@ int main(int argc, char **argv)
             sim.setConsole();
         if (verbose)
             sim.setVerbose();
-        if (!params.empty()) {
-            sim.setParams(readFile(params));
-            sim.paramsGiven();
-        }
-        if (terminal)
-            std::printf("vestrel-sim %s: parameter file %s\ntype help for the directives, quit to "
-                        "leave\n",
+        if (!params.empty())
+            sim.useParamsFile(params, cwd);
+        if (terminal) {
+            catchInterrupts();
+            std::printf("vestrel-sim %s: parameter file %s\ntype help for the directives, quit "
+                        "(or Ctrl-D) to leave\n",
                         VESTREL_VERSION,
-                        params.empty() ? "(none: empty until a params block)" : params.c_str());
-        const std::string &name = shownName;
-        std::string line;
-        int lineno = 0;
-        while (!sim.quitting() &&
-               readLine(in, terminal, sim.inParams() ? "params> " : "vestrel> ", line)) {
-            lineno++;
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            sim.play(name + ":" + std::to_string(lineno), line);
-            std::fflush(stdout);
+                        params.empty() ? "(none: empty until a params block)"
+                                       : vh::printable(params).c_str());
         }
-        sim.finish(name + ":" + std::to_string(lineno));
+        console(sim, in, terminal, shownName);
         std::printf("%d passed, %d failed\n", sim.passed(), sim.failed());
         status = sim.failed() == 0 ? 0 : 1;
     }
