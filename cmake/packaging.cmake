@@ -49,9 +49,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vestrel)
 set(CPACK_PACKAGE_CONTACT "${VESTREL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "moderation plug-in for the Corvex chat server")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "moderation plug-in for the Corvex chat server
-vestrel screens chat, whispers, pages, room changes, drawings, movement,
+# cpack puts the summary first, as the synopsis line.
+set(CPACK_PACKAGE_DESCRIPTION
+  "vestrel screens chat, whispers, pages, room changes, drawings, movement,
 props, faces and names against decaying rate limits configured per room
 class and room range, adds a command language with ranks and help, manages
 member-owned rooms and reads a parameter file that operators can reload.
