@@ -24,7 +24,8 @@ endforeach()
 
 # Debian's changelog of the package, and the project's own changelog as the
 # upstream one. The package's revision is 1: the same sources, packaged once.
-set(VESTREL_DEB_VERSION ${PROJECT_VERSION}-1)
+set(VESTREL_DEB_REVISION 1)
+set(VESTREL_DEB_VERSION ${PROJECT_VERSION}-${VESTREL_DEB_REVISION})
 configure_file(packaging/changelog.Debian.in ${CMAKE_BINARY_DIR}/packaging/changelog.Debian @ONLY)
 vestrel_gzip(${CMAKE_BINARY_DIR}/packaging/changelog.Debian changelog.Debian.gz)
 vestrel_gzip(${CMAKE_SOURCE_DIR}/CHANGELOG.md changelog.gz)
@@ -59,7 +60,7 @@ member-owned rooms and reads a parameter file that operators can reload.
 This package holds the plug-in, vestrel-check (which checks a parameter
 file as the plug-in reads it) and vestrel-sim (which plays scenarios
 against the plug-in on a substitute server).")
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${VESTREL_DEB_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
