@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace vh
 {
@@ -452,8 +453,9 @@ void Host::deleteRoom(RoomID id)
     if (rec == nullptr || id == 0)
         return;
     for (UserID uid : hostRoom(rec)->occupants) {
-        if (ServerUserRec *u = userById(uid))
-            changeUserRoom(u, 0, true);
+        ServerUserRec *u = userById(uid);
+        if (u != nullptr && !enterRoom(u, room(0)))
+            disconnect(u, "room " + std::to_string(id) + " deleted, the entrance is full");
     }
     if (running_) {
         procs_.roomDeletion(&state_, pluginDat_, rec);
@@ -690,7 +692,11 @@ ServerUserRec *Host::connect(const UserOptions &o)
     ServerRoomRec *start = room(o.room);
     if (start == nullptr)
         start = room(0);
-    enterRoom(&rec, start);
+    if (!enterRoom(&rec, start)) {
+        disconnect(&rec, "room " + std::to_string(start->room.roomID) + " is full");
+        drain();
+        return nullptr;
+    }
     drain();
     return userById(id);
 }
@@ -760,21 +766,23 @@ void Host::leaveRoom(ServerUserRec *user)
     user->user.roomID = -1;
 }
 
-void Host::enterRoom(ServerUserRec *user, ServerRoomRec *room)
+// A room has maxPeoplePerRoom places and no more, forced or not: a user
+// without a place would be in the room's count and not in its occupants.
+bool Host::enterRoom(ServerUserRec *user, ServerRoomRec *room)
 {
-    leaveRoom(user);
     HostRoom *r = hostRoom(room);
-    for (UserID &occ : r->occupants) {
-        if (occ == 0) {
-            occ = user->user.userID;
-            break;
-        }
-    }
+    bool placed = user->user.roomID == room->room.roomID ||
+                  std::find(r->occupants.begin(), r->occupants.end(), 0) != r->occupants.end();
+    if (!placed)
+        return false;
+    leaveRoom(user);
+    *std::find(r->occupants.begin(), r->occupants.end(), 0) = user->user.userID;
     r->rec.room.nbrPeople++;
     user->user.roomID = room->room.roomID;
     emit(handleOf(user) + " enters room " + std::to_string(room->room.roomID));
     if (running_)
         procs_.userRoomEntry(&state_, pluginDat_, user, room);
+    return true;
 }
 
 // Entry rules of the server itself: closed, passworded and operators-only
@@ -797,11 +805,8 @@ void Host::changeUserRoom(ServerUserRec *user, RoomID id, bool force)
         int cap = std::min(dest->maxOccupancy, state_.maxPeoplePerRoom);
         refused = dest->room.nbrPeople >= cap && user->user.roomID != id;
     }
-    if (refused) {
+    if (refused || !enterRoom(user, dest))
         sendMsgNavError(toUser(user), SE_RoomUnknown);
-        return;
-    }
-    enterRoom(user, dest);
 }
 
 void Host::setProps(ServerUserRec *user, int32_t n, const AssetSpec *props)
@@ -1377,13 +1382,37 @@ void Host::memberRoomCommand(ServerUserRec *user, const std::string &word, const
     }
 }
 
+// The server's commands that the plug-in's command table holds as well. To
+// the user each is one command, so the server takes the short forms the
+// plug-in takes: at least `minimum` letters of the word.
+namespace
+{
+struct ShortForm {
+    const char *word;
+    size_t minimum;
+};
+constexpr ShortForm kShortForms[] = {{"er", 2},    {"newroom", 2}, {"rdelete", 7}, {"respond", 2},
+                                     {"rkick", 2}, {"rowner", 6},  {"runkick", 4}};
+} // namespace
+
+std::string serverCommandWord(const std::string &typed)
+{
+    std::string word = lower(typed);
+    for (const ShortForm &f : kShortForms) {
+        std::string_view full(f.word);
+        if (word.size() >= f.minimum && word.size() <= full.size() && full.starts_with(word))
+            return f.word;
+    }
+    return word;
+}
+
 // A chat line that begins with a backtick or an apostrophe and that the
 // plug-in let through: the server's own command of that word, if it has one.
 void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target)
 {
     std::string body = line.substr(1);
     size_t blank = body.find_first_of(" \t");
-    std::string word = lower(body.substr(0, blank));
+    std::string word = serverCommandWord(body.substr(0, blank));
     std::string arg;
     if (blank != std::string::npos) {
         size_t start = body.find_first_not_of(" \t", blank);

@@ -227,7 +227,7 @@ class Host
     void fireTimer(void *event);
     void layoutRoom(HostRoom *room);
     static size_t laidOutBytes(const HostRoom *room, size_t extraProps);
-    void enterRoom(ServerUserRec *user, ServerRoomRec *room);
+    bool enterRoom(ServerUserRec *user, ServerRoomRec *room);
     void leaveRoom(ServerUserRec *user);
     void freePending();
     void hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target);
@@ -291,6 +291,10 @@ class Host
 // (control bytes, DEL, 0x80 to 0xFF) as \xHH.
 std::string printable(const std::string &text);
 std::string propList(int32_t n, const AssetSpec *props);
+// The server's own command that a typed word names: the word itself, or the
+// command it abbreviates far enough where the plug-in's table has the
+// command too.
+std::string serverCommandWord(const std::string &typed);
 std::string eventCode(uint32_t eventType);
 
 } // namespace vh

@@ -136,7 +136,7 @@ int avatarComingTooFast(ServerState *serverState, MyState *state, int nbrProps,
     LimitValue *rule = getRoomLimit(serverState, state, state->limits[L_NODUPAVATARS]);
     if (rule == nullptr) {
         RoomDat *rd = getRoomDat(state, room);
-        if (rd == nullptr || !(rd->flags & RD_RNODUPAVATARS) || room->memberOwner == user->counter)
+        if (rd == nullptr || !(rd->flags & RD_RNODUPAVATARS) || isOwnerByCounter(user, room))
             return 0;
     }
     if (isThereADuplicateAvatar(serverState, state, room, user, nbrProps, props) == 0)

@@ -169,10 +169,13 @@ static ClientMsg *roomChange(ServerState *serverState, MyState *state, ClientMsg
         return secondStage(serverState, state, message);
 
     /* The owner enters his own room whatever its lock or password. A room
-     * without a member owner is nobody's, whatever a stale pointer says. */
+     * without a member owner is nobody's, whatever a stale pointer says.
+     * What the room he leaves held him with stays behind, as on any move. */
     ServerRoomRec *room = GetRoom(dest);
-    if (room != nullptr && user->lastOwnedRoom != nullptr && room->memberOwner != 0 &&
-        room->memberOwner == user->counter) {
+    if (user->lastOwnedRoom != nullptr && isOwnerByCounter(user, room)) {
+        UserDat *ud = getUserDat(state, user);
+        if (ud != nullptr)
+            dropRoomSanctions(user, ud);
         ChangeUserRoom(user, dest, 1);
         return nullptr;
     }

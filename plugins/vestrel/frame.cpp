@@ -149,8 +149,16 @@ void dressInPin(ServerUserRec *user)
     sendMsgUserProp(toUserRoom(user), user, 1, &pin);
 }
 
-/* The member-room sanctions belong to the room being left; the global gags
- * stay with the user. */
+/* What a member room held him with goes when he leaves it: the pin
+ * costume comes off (the next room sees him without it) and the gags and
+ * holds go; the global gags stay with the user. */
+void dropRoomSanctions(ServerUserRec *user, UserDat *ud)
+{
+    if (ud->flags & UD_RPIN)
+        user->user.nbrProps = 0;
+    ud->flags &= ~UD_ROOMSANCTIONS;
+}
+
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user)
 {
     (void)serverState;
@@ -164,9 +172,7 @@ void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUser
     ud->lastClientPos.v = -5;
     ud->lastClientPos.h = -5;
 
-    if (ud->flags & UD_RPIN)
-        user->user.nbrProps = 0; /* the pin costume comes off */
-    ud->flags &= ~UD_ROOMSANCTIONS;
+    dropRoomSanctions(user, ud);
 
     /* Delay 0: runs once the host has moved him into the new room. */
     scheduleAction(state, user->user.userID, TA_ROOMENTRY, 0);
@@ -404,12 +410,8 @@ void noteUserDeletion(ServerState *serverState, AnyType pluginDat, ServerUserRec
     if (state->speaker.user == user)
         endSpeaker(state);
 
-    /* A counter of 0 is every unowned room's memberOwner: such a user owns
-     * nothing. */
-    if (user->counter == 0)
-        return;
     for (ServerRoomRec *room = serverState->roomList; room != nullptr; room = room->nextRoom) {
-        if (room->memberOwner != user->counter)
+        if (!isOwnerByCounter(user, room))
             continue;
         RoomDat *rd = getRoomDat(state, room);
         if (rd != nullptr)
@@ -426,12 +428,32 @@ void noteRoomCreation(ServerState *serverState, AnyType pluginDat, ServerRoomRec
         memset(rd, 0, sizeof *rd);
 }
 
+/* However a member room goes (rdelete from inside or out, with or without
+ * an argument, or the host's own doing), what it held its visitors with
+ * goes with it. The host may have moved them out already, and shown them
+ * in the pin costume elsewhere, so taking it off is shown where they are. */
+static void freeRoomSanctions(ServerState *serverState, MyState *state, const ServerRoomRec *room)
+{
+    if (state == nullptr || serverState == nullptr)
+        return;
+    for (ServerUserRec *u = serverState->userList; u != nullptr; u = u->nextUser) {
+        UserDat *ud = getUserDat(state, u);
+        if (ud == nullptr || !(ud->flags & UD_ROOMSANCTIONS) ||
+            ud->sanctionRoom != room->room.roomID)
+            continue;
+        int pinned = (ud->flags & UD_RPIN) && u->user.nbrProps != 0;
+        dropRoomSanctions(u, ud);
+        if (pinned)
+            sendMsgUserProp(toUserRoom(u), u, 0, nullptr);
+    }
+}
+
 void noteRoomDeletion(ServerState *serverState, AnyType pluginDat, ServerRoomRec *room)
 {
-    (void)serverState;
     MyState *state = (MyState *)pluginDat;
     if (state != nullptr && state->speaker.room == room)
         state->speaker.room = nullptr;
+    freeRoomSanctions(serverState, state, room);
     RoomDat *rd = getRoomDat(state, room);
     if (rd == nullptr)
         return;

@@ -8,6 +8,8 @@
 
 /* ---- Ownership ------------------------------------------------------------ */
 
+static const char kGuestOwnsNothing[] = "A guest can't own a member room";
+
 /* A lastOwnedRoom may point at a room that has passed to somebody else, so
  * every test compares the room's memberOwner with the user's counter too. */
 int isRoomOwner(ServerState *serverState, MyState *state, ServerUserRec *user, ServerRoomRec *room)
@@ -18,23 +20,31 @@ int isRoomOwner(ServerState *serverState, MyState *state, ServerUserRec *user, S
            room->memberOwner == user->counter && UserRank(user) >= 1;
 }
 
-/* A room with memberOwner 0 is nobody's, whatever a counter of 0 says. */
+/* The room's memberOwner is this user's counter. A room with memberOwner 0
+ * is nobody's, whatever a counter of 0 says; and a guest owns nothing,
+ * since guest clients may share one counter: every guest would own the
+ * room, pass its locks and escape its sanctions. */
+int isOwnerByCounter(const ServerUserRec *user, const ServerRoomRec *room)
+{
+    return room != nullptr && room->memberOwner != 0 && room->memberOwner == user->counter &&
+           UserRank((ServerUserRec *)user) >= 1;
+}
+
 int ownsMemberRoom(const ServerUserRec *user)
 {
-    const ServerRoomRec *room = user->lastOwnedRoom;
-    return room != nullptr && room->memberOwner != 0 && room->memberOwner == user->counter;
+    return isOwnerByCounter(user, user->lastOwnedRoom);
 }
 
 int ownsRoomForSanctions(const ServerUserRec *user, const ServerRoomRec *room)
 {
-    return room != nullptr && user->lastOwnedRoom == room && room->memberOwner == user->counter;
+    return room != nullptr && user->lastOwnedRoom == room && isOwnerByCounter(user, room);
 }
 
 /* The owner of a member room, when he is on the server. */
 ServerUserRec *findRoomOwner(ServerState *serverState, const ServerRoomRec *room)
 {
     for (ServerUserRec *u = serverState->userList; u != nullptr; u = u->nextUser) {
-        if (u->counter == room->memberOwner)
+        if (isOwnerByCounter(u, room))
             return u;
     }
     return nullptr;
@@ -75,6 +85,10 @@ int roomEntryPermitted(ServerState *serverState, MyState *state, RoomID dest, Se
 
 int do_newroom(CMD_PARAMS)
 {
+    if (UserRank(user) < 1) {
+        UserMessage(user, "%s", kGuestOwnsNothing);
+        return 1;
+    }
     if (ownsMemberRoom(user))
         return 0; /* the host answers a second room itself */
     if (user->flags & UF_Pinned) {
@@ -132,6 +146,11 @@ int do_rtake(CMD_PARAMS)
         return 1;
     }
 
+    if (UserRank(user) < 1) {
+        UserMessage(user, "%s", kGuestOwnsNothing);
+        return 1;
+    }
+
     user->lastOwnedRoom = userRoom;
     userRoom->memberOwner = user->counter;
 
@@ -150,6 +169,10 @@ int do_rtake(CMD_PARAMS)
  * owner's pointer to it. */
 int do_rowner(CMD_PARAMS)
 {
+    if (UserRank(targetUser) < 1) {
+        UserMessage(user, "%s", kGuestOwnsNothing);
+        return 1;
+    }
     if (ownsMemberRoom(targetUser)) {
         UserMessage(user, "That user already owns a member room");
         return 1;

@@ -11,17 +11,20 @@
 /* ---- The ban list ---------------------------------------------------------- */
 
 /* Identities are compared as the unsigned values the host holds. A guest
- * is never matched by counter: every guest client may share one. */
+ * is never matched by counter: every guest client may share one. A value
+ * of 0 is no identity (logon data still pending, or none given): it would
+ * match every other user who has none yet, so it never matches. */
 static int matchesUser(const RoomBadActor *entry, ServerUserRec *user, const UserDat *ud)
 {
     int clientType = ud != nullptr ? ud->clientType : 0;
-    if ((uint32)entry->ipAddress == user->netAddress.ipAddress)
+    uint32 ip = user->netAddress.ipAddress;
+    if (ip != 0 && (uint32)entry->ipAddress == ip)
         return 1;
     if (clientType == CLIENT_TYPE_ADDRESS_ONLY)
         return 0;
-    if (UserRank(user) != 0 && (uint32)entry->counter == user->counter)
+    if (user->counter != 0 && UserRank(user) != 0 && (uint32)entry->counter == user->counter)
         return 1;
-    return (uint32)entry->puid == user->puidCtr;
+    return user->puidCtr != 0 && (uint32)entry->puid == user->puidCtr;
 }
 
 static int banListCap(const MyState *state)
@@ -38,11 +41,14 @@ int getUserSanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room, U
     RoomDat *rd = getRoomDat(state, room);
     if (rd == nullptr)
         return 0;
+    /* Every matching entry counts: a kicked user who borrows the address
+     * of one only gagged is still kicked. */
+    int flags = 0;
     for (RoomBadActor *entry = rd->badActorList; entry != nullptr; entry = entry->next) {
         if (matchesUser(entry, user, ud))
-            return entry->flags;
+            flags |= entry->flags;
     }
-    return 0;
+    return flags;
 }
 
 /* A known user gains the sanction in his entry, which keeps its place; a
@@ -136,6 +142,25 @@ static int sanction(ServerState *serverState, MyState *state, ServerUserRec *use
     return 1;
 }
 
+static int isIn(const ServerUserRec *target, const ServerRoomRec *room)
+{
+    return room != nullptr && target->user.roomID == room->room.roomID;
+}
+
+/* The pin costume comes off only when it is all he wears: a user who has
+ * dressed otherwise keeps his props. */
+static void undressPin(ServerUserRec *target)
+{
+    UserRec *u = &target->user;
+    if (u->nbrProps == 1 && u->propSpec[0].id == PIN_PROP_ID) {
+        u->nbrProps = 0;
+        sendMsgUserProp(toUserRoom(target), target, 0, nullptr);
+    }
+}
+
+/* The room's list forgives him wherever he is; what he is made to bear in
+ * the room he stands in is lifted only by that room: an owner elsewhere
+ * cannot free a user another room holds, nor undo an operator's pinx. */
 static int forgive(ServerState *serverState, MyState *state, ServerUserRec *user,
                    ServerRoomRec *room, ServerUserRec *target, int bit, int userFlag,
                    const char *done)
@@ -144,17 +169,25 @@ static int forgive(ServerState *serverState, MyState *state, ServerUserRec *user
         return 0;
     forgivePerp(serverState, state, target, room, bit);
     UserDat *ud = getUserDat(state, target);
-    if (ud != nullptr)
+    if (isIn(target, room) && ud != nullptr) {
+        /* The costume is the room's to take off only while the room holds
+         * him, and never over an operator's pin. */
+        int roomPinned = (ud->flags & UD_RPIN) && !(target->flags & UF_Pinned);
         ud->flags &= ~userFlag;
+        if (bit == RS_PIN && roomPinned)
+            undressPin(target);
+    }
     tellDone(user, target, done);
     return 1;
 }
 
-/* The host's own rkick then puts the target out of the room. */
+/* The host's own rkick then puts the target out of the room. A user who
+ * is not in the room keeps what his own room has laid on him. */
 int do_rkick(CMD_PARAMS)
 {
     rememberPerp(serverState, state, targetUser, userRoom, RS_KICK);
-    clearDataForRoomChange(serverState, state, targetUser);
+    if (isIn(targetUser, userRoom))
+        clearDataForRoomChange(serverState, state, targetUser);
     return 0;
 }
 
@@ -190,18 +223,9 @@ int do_runpropgag(CMD_PARAMS)
                    "%s runpropgagged");
 }
 
-/* The pin costume comes off only when it is all he wears: a user who has
- * dressed otherwise keeps his props. */
 int do_runpin(CMD_PARAMS)
 {
-    if (!forgive(serverState, state, user, userRoom, targetUser, RS_PIN, UD_RPIN, "%s runpinned"))
-        return 0;
-    UserRec *u = &targetUser->user;
-    if (u->nbrProps == 1 && u->propSpec[0].id == PIN_PROP_ID) {
-        u->nbrProps = 0;
-        sendMsgUserProp(toUserRoom(targetUser), targetUser, 0, nullptr);
-    }
-    return 1;
+    return forgive(serverState, state, user, userRoom, targetUser, RS_PIN, UD_RPIN, "%s runpinned");
 }
 
 int do_rbanlist(CMD_PARAMS)

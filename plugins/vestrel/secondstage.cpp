@@ -46,7 +46,7 @@ static int propsFrozen(MyState *state, ServerUserRec *user, ServerRoomRec *room)
 {
     RoomDat *rd = getRoomDat(state, room);
     int flags = rd != nullptr ? rd->flags : 0;
-    if ((flags & RD_RPROPFREEZE) && room->memberOwner != user->counter) {
+    if ((flags & RD_RPROPFREEZE) && !isOwnerByCounter(user, room)) {
         UserMessage(user, "The owner has frozen loose props here");
         return 1;
     }
@@ -66,7 +66,7 @@ static ClientMsg *newLooseProp(ServerState *serverState, MyState *state, ClientM
     if (room == nullptr)
         return nullptr;
     RoomDat *rd = getRoomDat(state, room);
-    if (rd != nullptr && (rd->flags & RD_RNOLOOSEPROPS) && room->memberOwner != user->counter) {
+    if (rd != nullptr && (rd->flags & RD_RNOLOOSEPROPS) && !isOwnerByCounter(user, room)) {
         UserMessage(user, "The owner has limited loose props here");
         return nullptr;
     }
@@ -224,6 +224,19 @@ static ClientMsg *props(ServerState *serverState, MyState *state, ClientMsg *mes
     return message;
 }
 
+/* A name another connected user holds, compared as the server's name
+ * lookup compares: taking it would aim every command typed with that name
+ * (rkick, pinx, pagegag) at its taker. */
+static int nameHeldByAnother(ServerUserRec *user, const unsigned char *pname)
+{
+    char name[USER_NAME_SIZE];
+    int n = pname[0] < USER_NAME_SIZE ? pname[0] : USER_NAME_SIZE - 1;
+    memcpy(name, pname + 1, (size_t)n);
+    name[n] = '\0';
+    ServerUserRec *holder = GetServerUserByName(name);
+    return holder != nullptr && holder != user;
+}
+
 static ClientMsg *nameChange(ServerState *serverState, MyState *state, ClientMsg *message)
 {
     ServerUserRec *user = serverState->currentUser;
@@ -234,7 +247,8 @@ static ClientMsg *nameChange(ServerState *serverState, MyState *state, ClientMsg
     }
     if (message->length < 1 || message->length < (uint32)message->msg[0] + 1)
         return nullptr;
-    if (checkName(message->msg, serverState, state, "username")) {
+    if (checkName(message->msg, serverState, state, "username") ||
+        nameHeldByAnother(user, message->msg)) {
         UserMessage(user, "Sorry that name is illegal");
         return refuseAndReset(serverState, state);
     }

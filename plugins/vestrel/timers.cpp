@@ -97,6 +97,25 @@ static void applySanctions(MyState *state, ServerUserRec *user, ServerRoomRec *r
     }
     if (s & RS_GAG)
         ud->flags |= UD_RGAG;
+    if (s & (RS_PROPGAG | RS_PIN | RS_GAG))
+        ud->sanctionRoom = room->room.roomID;
+}
+
+/* A user found in a room that has kicked him (he logged on straight into
+ * it, or was let in before the kick was recorded) goes where a kick sends
+ * users: the entrance. In the entrance itself there is nowhere to send
+ * him. */
+static int sendKickedOut(ServerState *serverState, MyState *state, ServerUserRec *user,
+                         ServerRoomRec *room)
+{
+    if (room->room.roomID == ENTRANCE_ROOM)
+        return 0;
+    if (!(getUserSanctions(state, user, room, getUserDat(state, user)) & RS_KICK))
+        return 0;
+    clearDataForRoomChange(serverState, state, user);
+    ChangeUserRoom(user, ENTRANCE_ROOM, 1);
+    UserMessage(user, "Sorry - you've been kicked from that room");
+    return 1;
 }
 
 /* An entry without RC_WARN leaves the avatar alone on entry; the strip
@@ -110,7 +129,7 @@ static void stripDuplicateAvatar(ServerState *serverState, MyState *state, Serve
     LimitValue *d = entryForRoom(serverState, state, L_NODUPAVATARS, room);
     RoomDat *rd = getRoomDat(state, room);
     int applies = d != nullptr || (rd != nullptr && (rd->flags & RD_RNODUPAVATARS) &&
-                                   room->memberOwner != user->counter && UserRank(user) <= 1);
+                                   !isOwnerByCounter(user, room) && UserRank(user) <= 1);
     if (!applies || (d != nullptr && !(d->roomsChecked & RC_WARN)))
         return;
     UserDat *ud = getUserDat(state, user);
@@ -144,7 +163,8 @@ static void roomEntry(ServerState *serverState, MyState *state, TimerEvent *even
             ScheduleUserKill(user, K_LoggedOff, nullptr, 0);
         stripDuplicateAvatar(serverState, state, user, room);
     }
-    applySanctions(state, user, room);
+    if (!sendKickedOut(serverState, state, user, room))
+        applySanctions(state, user, room);
     DisposePtr((Ptr)event);
 }
 
@@ -251,14 +271,12 @@ static void logon(ServerState *serverState, MyState *state, TimerEvent *event)
     limitDuplicateAddress(serverState, state, user);
 
     /* A returning owner finds his room again. A counter of 0 is the
-     * memberOwner of every room that has no owner, so such a user is given
-     * no room. */
-    if (user->counter != 0) {
-        for (ServerRoomRec *room = serverState->roomList; room != nullptr; room = room->nextRoom) {
-            if (room->memberOwner == user->counter) {
-                user->lastOwnedRoom = room;
-                break;
-            }
+     * memberOwner of every room that has no owner, and a guest owns
+     * nothing, so neither is given a room. */
+    for (ServerRoomRec *room = serverState->roomList; room != nullptr; room = room->nextRoom) {
+        if (isOwnerByCounter(user, room)) {
+            user->lastOwnedRoom = room;
+            break;
         }
     }
     DisposePtr((Ptr)event);

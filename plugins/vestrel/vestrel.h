@@ -179,6 +179,7 @@ struct UserDat {
     Point lastClientPos;
     int flags;
     int clientType;
+    RoomID sanctionRoom; /* the room whose sanctions the UD_R* bits carry out */
 };
 
 /* RoomDat.flags */
@@ -407,6 +408,7 @@ ServerRoomRec *roomOf(MyState *state, ServerUserRec *user);
 int rankOf(MyState *state, ServerUserRec *user);
 void resetUser(ServerState *serverState, MyState *state);
 void dressInPin(ServerUserRec *user);
+void dropRoomSanctions(ServerUserRec *user, UserDat *ud);
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user);
 void logMessage(ServerUserRec *user, const char *message, int toServer);
 void getCUserName(char *cstring, const ServerUserRec *user);
@@ -517,6 +519,7 @@ int roomEntryPermitted(ServerState *serverState, MyState *state, RoomID dest, Se
 int isRoomOwner(ServerState *serverState, MyState *state, ServerUserRec *user, ServerRoomRec *room);
 int ownsMemberRoom(const ServerUserRec *user);
 int ownsRoomForSanctions(const ServerUserRec *user, const ServerRoomRec *room);
+int isOwnerByCounter(const ServerUserRec *user, const ServerRoomRec *room);
 ServerUserRec *findRoomOwner(ServerState *serverState, const ServerRoomRec *room);
 int ownerAwayTooLong(MyState *state, ServerRoomRec *room);
 
@@ -540,6 +543,9 @@ int getUserSanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room, U
 #define PIN_PROP_ID 1280
 #define PIN_POS_V 362
 #define PIN_POS_H 490
+
+/* The room a kick sends a user to. */
+#define ENTRANCE_ROOM 0
 
 /* ---- Timers (timers.cpp) --------------------------------------------------- */
 
