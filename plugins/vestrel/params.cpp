@@ -35,7 +35,7 @@ static int isBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-static char *skipBlanks(char *p)
+char *skipBlanks(char *p)
 {
     while (isBlank(*p))
         p++;
@@ -43,7 +43,7 @@ static char *skipBlanks(char *p)
 }
 
 /* strtol saturated to the int range, so that no file can overflow a field. */
-static int strtoInt(const char *p, char **end)
+int strtoInt(const char *p, char **end)
 {
     long value = strtol(p, end, 10);
     if (value > INT_MAX)

@@ -455,6 +455,8 @@ void fileContentError(MyState *state, ServerUserRec *user, const char *line, int
                       const char *msg);
 int getRank(const char *word);
 int getUint(const char *str);
+char *skipBlanks(char *p);               /* past spaces and tabs */
+int strtoInt(const char *p, char **end); /* strtol saturated to the int range */
 void sortTypeLimits(ServerUserRec *user, MyState *state);
 void showParameters(MyState *state, ServerUserRec *user, int toServer);
 int findParameter(const char *word); /* the row a limit line's first word names, or -1 */
