@@ -4,12 +4,12 @@
 // operator's "`vestrel reload" would; after each load the policy in force
 // is captured in plain values (the entry of every limit parameter in every
 // room class over every room-number interval, the keywords, the command
-// table, the chat-goto phrases and the address patterns) and the two
-// captures are compared. The host and the plug-in own everything loaded;
-// a Policy owns only copies.
+// table, the chat-goto phrases and the address patterns; checker_policy.cpp)
+// and the two captures are compared. This file holds the comparison and
+// its words, the reloads and diffFiles. The host and the plug-in own
+// everything loaded; a Policy owns only copies.
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>

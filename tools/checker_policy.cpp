@@ -1,3 +1,8 @@
+// The capture for vestrel-check --diff: the policy the running plug-in is
+// left with after a load, asked of its own lookup with a probe room of
+// each class moved across the room numbers, and read from its keywords,
+// command table and lists. The host owns the probe rooms; the Policy holds
+// copies.
 #include <algorithm>
 #include <cctype>
 #include <cmath>

@@ -1,3 +1,9 @@
+// The policy a load leaves, for vestrel-check --diff: every limit
+// parameter's entry per room class over the room numbers, the keywords,
+// the command ranks, the chat-goto phrases and the address patterns, in
+// plain values. Captured by checker_policy.cpp, compared by
+// checker_diff.cpp. A Policy owns copies only; the plug-in owns what it
+// loaded.
 #pragma once
 
 #include <algorithm>

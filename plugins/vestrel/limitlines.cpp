@@ -1,3 +1,9 @@
+/* Limit lines: the entry a line adds to its limit slot, with its maximum,
+ * decay or text, the room classes and room-number ranges it applies to,
+ * and the order of each slot's chain once the file is read (ranged entries
+ * first). The entries and their ranges are host memory that the slot's
+ * chain in MyState owns; limits.cpp looks them up and indexes them, and
+ * freeLimits (frame.cpp) lets them go before the next load. */
 #include <ctype.h>
 #include <math.h>
 #include <stdint.h>

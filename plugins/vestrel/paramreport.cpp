@@ -1,3 +1,7 @@
+/* The configuration report: every parameter and keyword in force, one
+ * line each, to the log and the requesting user after a whole load, with
+ * the report's own number formatting. It reads MyState and owns nothing,
+ * except that it releases the setrank lines once they are reported. */
 #include <math.h>
 #include <string.h>
 

@@ -1,10 +1,11 @@
 /* The parameter file: read at start and on "`vestrel reload". Keyword lines
  * set switches, numbers, texts, announcements and command ranks; every
- * other line is a limit line that adds an entry to one limit slot. */
+ * other line is a limit line that adds an entry to one limit slot
+ * (limitlines.cpp). A whole load ends with the configuration report
+ * (paramreport.cpp). What a load reads goes into MyState, which owns it. */
 #include <ctype.h>
 #include <errno.h>
 #include <limits.h>
-#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
