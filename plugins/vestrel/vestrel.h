@@ -442,7 +442,7 @@ int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
                const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
                const char *type);
 
-/* ---- Parameter file (params.cpp) ----------------------------------------- */
+/* ---- Parameter file: params.cpp, limitlines.cpp, paramreport.cpp -------- */
 
 #define LINE_SIZE 300        /* parameter file line buffer */
 #define REPORT_SIZE 300      /* a report line */
@@ -452,17 +452,24 @@ int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
 
 extern const char theWizardsMayMsg[];
 
+/* Reading the file and its keywords (params.cpp). */
 int loadParameterFile(MyState *state, ServerUserRec *user);
 void fileContentError(MyState *state, ServerUserRec *user, const char *line, int lineno,
                       const char *msg);
 int getRank(const char *word);
 int getUint(const char *str);
+char *skipBlanks(char *p);               /* past spaces and tabs */
+int strtoInt(const char *p, char **end); /* strtol saturated to the int range */
+
+/* Limit entries from limit lines (limitlines.cpp). */
 void sortTypeLimits(ServerUserRec *user, MyState *state);
-void showParameters(MyState *state, ServerUserRec *user, int toServer);
 int findParameter(const char *word); /* the row a limit line's first word names, or -1 */
 int buildLimitValue(MyState *state, ServerUserRec *user, char *lp, int lineno, char *line);
 int isWhereCheckedOK(MyState *state, ServerUserRec *user, char *line, int lineno, char *typeList,
                      LimitValue *limit);
+
+/* The configuration report (paramreport.cpp). */
+void showParameters(MyState *state, ServerUserRec *user, int toServer);
 void showTypeLimits(ServerUserRec *user, const char *type, LimitValue *first, int toServer);
 void appendWhere(char *s, char *se, const LimitValue *limit);
 
