@@ -35,7 +35,7 @@ std::vector<fuzz::UserSpec> worldUsers()
 {
     return {{"guest", 0, 0, 0x0A000001},
             {"member", 1, 0, 0x0A000002},
-            {"mel", 1, fuzz::World::kMemberRoom, 0x0A000003},
+            {"mel", 1, fuzz::World::kMemberRoom, 0x0A000003, 0, 0, fuzz::World::kMemberRoom},
             {"wiz", 2, 5, 0x0A000004},
             {"god", 3, 0, 0x0A000004}};
 }

@@ -30,8 +30,13 @@ struct RoomSpec {
 
 // Public, private, closed, passworded, member and owners-only rooms.
 const RoomSpec kRooms[] = {
-    {0, "Entrance", 0, ""},     {5, "Private", RF_Private, ""},       {6, "Closed", RF_Closed, ""},
-    {8, "Locked", 0, "secret"}, {World::kMemberRoom, "Mel's", 0, ""}, {9, "Vault", 0, ""},
+    {0, "Entrance", 0, ""},
+    {5, "Private", RF_Private, ""},
+    {6, "Closed", RF_Closed, ""},
+    {8, "Locked", 0, "secret"},
+    {World::kMemberRoom, "Mel's", 0, ""},
+    {9, "Vault", 0, ""},
+    {World::kSecondMemberRoom, "Ben's", 0, ""},
 };
 
 } // namespace
@@ -125,7 +130,7 @@ void World::build()
     host_ = std::make_unique<vh::Host>();
     host_->setQuiet(quiet_);
     std::string file = dir_ + "/world.conf";
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << params_;
+    writeParams(params_);
     for (const RoomSpec &r : kRooms)
         host_->createRoom(r.id, r.name);
     if (!host_->attachPlugin(staticProcs(), file)) {
@@ -144,6 +149,55 @@ ServerUserRec *World::user(size_t i)
     return host_->user(specs_[i % specs_.size()].handle);
 }
 
+void World::writeParams(const std::string &params)
+{
+    std::ofstream(dir_ + "/world.conf", std::ios::binary | std::ios::trunc) << params;
+}
+
+void World::reload(const std::string &extraLines)
+{
+    writeParams(params_ + extraLines);
+    loadParameterFile(static_cast<MyState *>(host_->pluginData()), nullptr);
+    reloaded_ = true;
+}
+
+ServerUserRec *World::connectUser(size_t i, const Identity &who)
+{
+    const UserSpec &s = specs_[i];
+    vh::UserOptions o;
+    o.handle = s.handle;
+    o.rank = s.rank;
+    o.room = s.room;
+    o.ip = who.ip.value_or(s.ip);
+    o.counter = who.counter.value_or(s.counter != 0 ? s.counter : 0x100 + static_cast<uint32_t>(i));
+    o.puid = who.puid.value_or(s.puid != 0 ? s.puid : 0x200 + static_cast<uint32_t>(i));
+    o.logonDelay = who.logonDelay;
+    return host_->connect(o);
+}
+
+ServerUserRec *World::reconnect(size_t i, const Identity &who)
+{
+    i %= specs_.size();
+    if (ServerUserRec *u = host_->user(specs_[i].handle))
+        host_->disconnect(u);
+    return connectUser(i, who);
+}
+
+// The user as restoreUser leaves him: his own identities, logged on.
+bool World::asBuilt(size_t i, const ServerUserRec *u) const
+{
+    const UserSpec &s = specs_[i];
+    uint32_t counter = s.counter != 0 ? s.counter : 0x100 + static_cast<uint32_t>(i);
+    uint32_t puid = s.puid != 0 ? s.puid : 0x200 + static_cast<uint32_t>(i);
+    uint32_t ip = 0;
+    unsigned char octets[4] = {
+        static_cast<unsigned char>(s.ip >> 24), static_cast<unsigned char>(s.ip >> 16),
+        static_cast<unsigned char>(s.ip >> 8), static_cast<unsigned char>(s.ip)};
+    std::memcpy(&ip, octets, 4);
+    return u->counter == counter && u->puidCtr == puid && u->netAddress.ipAddress == ip &&
+           (u->flags & UF_LogonComplete);
+}
+
 void World::restoreRooms()
 {
     // Rooms made during an input go; the world's own come back as built.
@@ -154,6 +208,19 @@ void World::restoreRooms()
     }
     for (RoomID id : extra)
         host_->deleteRoom(id);
+    // Ban lists and logoff times go too: an input must not find what an
+    // earlier one left.
+    for (ServerRoomRec *r = host_->state()->roomList; r != nullptr; r = r->nextRoom) {
+        auto *rd = static_cast<RoomDat *>(getPluginRoomInfo(1, r));
+        if (rd == nullptr)
+            continue;
+        while (rd->badActorList != nullptr) {
+            RoomBadActor *e = rd->badActorList;
+            rd->badActorList = e->next;
+            DisposePtr(reinterpret_cast<Ptr>(e));
+        }
+        rd->ownerLogoffTime = 0;
+    }
     for (const RoomSpec &r : kRooms) {
         if (host_->room(r.id) == nullptr)
             host_->createRoom(r.id, r.name);
@@ -175,15 +242,12 @@ void World::restoreUser(size_t i)
 {
     const UserSpec &s = specs_[i];
     ServerUserRec *u = host_->user(s.handle);
+    if (u != nullptr && !asBuilt(i, u)) {
+        host_->disconnect(u);
+        u = nullptr;
+    }
     if (u == nullptr) {
-        vh::UserOptions o;
-        o.handle = s.handle;
-        o.rank = s.rank;
-        o.room = s.room;
-        o.ip = s.ip;
-        o.counter = 0x100 + static_cast<uint32_t>(i);
-        o.puid = 0x200 + static_cast<uint32_t>(i);
-        u = host_->connect(o);
+        u = connectUser(i, Identity{});
         if (u == nullptr)
             return; // refused (an address banned by an operator stays banned)
     }
@@ -203,8 +267,8 @@ void World::restoreUser(size_t i)
     if (UserDat *ud = static_cast<UserDat *>(getPluginUserInfo(1, u)))
         ud->flags = 0;
     u->lastOwnedRoom = nullptr;
-    if (std::strcmp(s.handle, "mel") == 0)
-        host_->setRoomOwner(kMemberRoom, u);
+    if (s.owns >= 0)
+        host_->setRoomOwner(s.owns, u);
 }
 
 void World::reset()
@@ -215,6 +279,11 @@ void World::reset()
         return;
     }
     host_->advance(61); // limits decay; pending actions run
+    if (reloaded_) {
+        writeParams(params_);
+        loadParameterFile(static_cast<MyState *>(host_->pluginData()), nullptr);
+        reloaded_ = false;
+    }
     restoreRanks();
     restoreRooms();
     for (size_t i = 0; i < specs_.size(); i++)

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,16 @@ struct UserSpec {
     int rank;
     RoomID room;
     uint32_t ip;
+    uint32_t counter = 0; // 0: one of his own
+    uint32_t puid = 0;    // 0: one of his own
+    RoomID owns = -1;     // the member room he owns, or -1
+};
+
+// Who a user is to the server, where it differs from his spec: a value
+// given replaces his own (0 included); logonDelay holds back his counter.
+struct Identity {
+    std::optional<uint32_t> ip, counter, puid;
+    int logonDelay = 0;
 };
 
 class World
@@ -73,8 +84,15 @@ class World
     ServerUserRec *user(size_t i);
     size_t users() const { return specs_.size(); }
     const std::vector<RoomID> &rooms() const { return rooms_; }
-    // The member room of the world and its owner's index.
+    // The member rooms of the world.
     static constexpr RoomID kMemberRoom = 7;
+    static constexpr RoomID kSecondMemberRoom = 4;
+
+    // User i logs off and on again, into his own room, as `who` says.
+    ServerUserRec *reconnect(size_t i, const Identity &who);
+    // The plug-in reloads with these lines after the world's own; the next
+    // reset puts the world's file back.
+    void reload(const std::string &extraLines);
 
     // Puts users, rooms and ranks back as built; every so many inputs the
     // whole world is shut down (checked for leaks) and built again.
@@ -82,6 +100,9 @@ class World
 
   private:
     void build();
+    void writeParams(const std::string &params);
+    ServerUserRec *connectUser(size_t i, const Identity &who);
+    bool asBuilt(size_t i, const ServerUserRec *u) const;
     void restoreUser(size_t i);
     void restoreRooms();
 
@@ -89,6 +110,7 @@ class World
     std::vector<UserSpec> specs_;
     std::vector<RoomID> rooms_;
     bool quiet_;
+    bool reloaded_ = false;
     std::unique_ptr<vh::Host> host_;
     unsigned inputs_ = 0;
 };

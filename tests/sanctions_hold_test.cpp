@@ -279,6 +279,22 @@ TEST_F(SanctionsHold, AKickedUserStaysOutHoweverHeComesIn)
     EXPECT_TRUE(saw("k: Sorry - you've been kicked from that room"));
     EXPECT_FALSE(ud(k)->flags & UD_ROOMSANCTIONS);
 
+    // From another address and machine, his counter known only after the
+    // room-entry action ran: the logon action sends him out once it is.
+    host->disconnect(k);
+    vh::UserOptions late;
+    late.handle = "k";
+    late.counter = again.counter;
+    late.logonDelay = 4;
+    late.room = 12;
+    k = host->connect(late);
+    host->advance(2);
+    EXPECT_EQ(k->user.roomID, 12) << "not yet known";
+    lines();
+    host->advance(4);
+    EXPECT_EQ(k->user.roomID, 0);
+    EXPECT_TRUE(saw("k: Sorry - you've been kicked from that room"));
+
     // By a chat-goto phrase and by asking: refused at the door.
     config("mroomdiscipline 5\nchatgoto 12 let me in\n");
     for (const char *how : {"let me in", "goto"}) {

@@ -279,6 +279,12 @@ static void logon(ServerState *serverState, MyState *state, TimerEvent *event)
             break;
         }
     }
+
+    /* The room-entry action may have run before his identities were all
+     * known: a room that kicked him by one that came late sends him out. */
+    ServerRoomRec *room = getUserRoom(user);
+    if (room != nullptr)
+        sendKickedOut(serverState, state, user, room);
     DisposePtr((Ptr)event);
 }
 

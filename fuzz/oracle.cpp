@@ -1,0 +1,341 @@
+#include "oracle.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+namespace fuzz
+{
+
+namespace
+{
+
+constexpr int kGlobalBits = UD_PAGEGAG | UD_NAMEGAG | UD_LISTGAG;
+
+// Log tags of the plug-in's operator actions.
+const std::set<std::string> kOperatorTags = {
+    "chat",    "signoff",   "gotoroom", "move",       "setpos",       "setface", "setcolor",
+    "naked",   "dress",     "pinx",     "pagegag",    "unpagegag",    "listgag", "unlistgag",
+    "namegag", "unnamegag", "name",     "propfreeze", "nolooseprops", "chatgoto"};
+
+bool operatorLog(const std::string &line)
+{
+    if (line.rfind("log [", 0) != 0)
+        return false;
+    size_t end = line.find(']');
+    return end != std::string::npos && kOperatorTags.count(line.substr(5, end - 5)) != 0;
+}
+
+// What the world showed last, for whoever reads a finding.
+void dumpTranscript(World &w)
+{
+    const auto &t = w.host().transcript();
+    size_t from = t.size() > 60 ? t.size() - 60 : 0;
+    for (size_t i = from; i < t.size(); i++)
+        std::fprintf(stderr, "  | %s\n", t[i].c_str());
+}
+
+[[noreturn]] void violation(World &w, const std::string &speaker, const std::string &line,
+                            const std::string &what)
+{
+    dumpTranscript(w);
+    std::fprintf(stderr, "privilege oracle: %s said \"%s\": %s\n", speaker.c_str(), line.c_str(),
+                 what.c_str());
+    std::abort();
+}
+
+MyState *pluginState(World &w)
+{
+    return static_cast<MyState *>(w.host().pluginData());
+}
+
+UserDat *userDat(ServerUserRec *u)
+{
+    return static_cast<UserDat *>(getPluginUserInfo(1, u));
+}
+
+RoomDat *roomDat(ServerRoomRec *r)
+{
+    return static_cast<RoomDat *>(getPluginRoomInfo(1, r));
+}
+
+UserState userState(ServerUserRec *u)
+{
+    const UserRec &r = u->user;
+    UserDat *ud = userDat(u);
+    int flags = ud != nullptr ? ud->flags : 0;
+    std::vector<long> counters;
+    if (ud != nullptr)
+        counters = {static_cast<long>(ud->move.lastTime),
+                    ud->move.numberRecent,
+                    static_cast<long>(ud->slide.lastTime),
+                    ud->slide.numberRecent,
+                    ud->lastWarning,
+                    ud->lastClientPos.h,
+                    ud->lastClientPos.v};
+    return UserState{std::string(reinterpret_cast<const char *>(r.name + 1), r.name[0] & 31),
+                     r.roomID,
+                     r.roomPos,
+                     std::vector<AssetSpec>(r.propSpec, r.propSpec + std::min<int>(r.nbrProps, 9)),
+                     r.faceNbr,
+                     r.colorNbr,
+                     flags & UD_ROOMSANCTIONS,
+                     flags & kGlobalBits,
+                     static_cast<uint16>(u->flags & UF_Pinned),
+                     counters,
+                     (u->flags & UF_LogonComplete) != 0};
+}
+
+// The UserDat bits that carry out a room's sanctions.
+int roomBitsFor(int sanctions)
+{
+    return ((sanctions & RS_PIN) ? UD_RPIN : 0) | ((sanctions & RS_GAG) ? UD_RGAG : 0) |
+           ((sanctions & RS_PROPGAG) ? UD_RPROPGAG : 0);
+}
+
+RoomState roomState(ServerRoomRec *r)
+{
+    RoomDat *rd = roomDat(r);
+    RoomState s{r->memberOwner, r->room.roomFlags, rd != nullptr ? rd->flags : 0, {}};
+    for (RoomBadActor *e = rd != nullptr ? rd->badActorList : nullptr; e != nullptr; e = e->next)
+        s.banList.push_back({e->flags, e->counter, e->puid, e->ipAddress});
+    return s;
+}
+
+bool sameProps(const std::vector<AssetSpec> &a, const std::vector<AssetSpec> &b)
+{
+    return std::equal(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](const AssetSpec &x, const AssetSpec &y) { return x.id == y.id && x.crc == y.crc; });
+}
+
+// The member room the speaker owns, by the test that exempts owners.
+RoomID ownRoom(ServerUserRec *u)
+{
+    ServerRoomRec *r = u->lastOwnedRoom;
+    return r != nullptr && ownsRoomForSanctions(u, r) ? r->room.roomID : -1;
+}
+
+// A user on the server, not a guest, whose counter this is.
+bool memberWithCounter(World &w, ClientID counter)
+{
+    for (ServerUserRec *u = w.host().state()->userList; u != nullptr; u = u->nextUser) {
+        if (u->counter == counter && w.host().rankOf(u) >= 1)
+            return true;
+    }
+    return false;
+}
+
+struct Check {
+    World &w;
+    ServerUserRec *speaker;
+    const std::string &line;
+    const Snapshot &before;
+    std::string who;
+    RoomID own;
+
+    [[noreturn]] void fail(const std::string &what) const { violation(w, who, line, what); }
+
+    void noticesAndLogs() const
+    {
+        if (w.host().operatorNotices() != before.notices)
+            fail("a notice to the operators");
+        const auto &t = w.host().transcript();
+        for (size_t i = before.transcriptAt; i < t.size(); i++) {
+            if (operatorLog(t[i]))
+                fail("an operator's log line: " + t[i]);
+        }
+    }
+
+    void others() const
+    {
+        for (const auto &[handle, was] : before.users) {
+            if (handle == who)
+                continue;
+            ServerUserRec *u = w.host().user(handle);
+            if (u == nullptr)
+                fail(handle + " was disconnected");
+            UserState now = userState(u);
+            if (now.name != was.name || now.face != was.face || now.color != was.color ||
+                now.globalBits != was.globalBits || now.pinned != was.pinned)
+                fail(handle + "'s name, face, colour or operators' gags changed");
+            if (was.room == own && own >= 0)
+                continue; // the owner disciplines visitors of his room
+            if (now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
+                !sameProps(now.props, was.props) || now.roomBits != was.roomBits ||
+                now.counters != was.counters)
+                fail(handle + ", outside the speaker's room, was changed");
+        }
+    }
+
+    void rooms() const
+    {
+        const UserState &self = before.users.at(who);
+        for (const auto &[id, was] : before.rooms) {
+            ServerRoomRec *r = w.host().room(id);
+            if (id == own)
+                continue; // his to delete, set up, discipline in and hand over
+            if (r == nullptr)
+                fail("room " + std::to_string(id) + ", not his, was deleted");
+            RoomState now = roomState(r);
+            if (now.roomFlags != was.roomFlags || now.switches != was.switches ||
+                now.banList != was.banList)
+                fail("room " + std::to_string(id) + ", not his, changed its switches or list");
+            if (now.owner != was.owner && !(id == self.room && now.owner == speaker->counter &&
+                                            w.host().rankOf(speaker) >= 1 && takeable(id)))
+                fail("room " + std::to_string(id) + " changed owner");
+        }
+        if (own >= 0) {
+            ServerRoomRec *r = w.host().room(own);
+            if (r != nullptr && r->memberOwner != before.rooms.at(own).owner &&
+                !memberWithCounter(w, r->memberOwner))
+                fail("his room was handed to a user who may not own one");
+        }
+        for (ServerRoomRec *r = w.host().state()->roomList; r != nullptr; r = r->nextRoom) {
+            if (before.rooms.count(r->room.roomID) == 0 &&
+                !(r->memberOwner == speaker->counter && w.host().rankOf(speaker) >= 1))
+                fail("room " + std::to_string(r->room.roomID) + " was made for a non-member");
+        }
+    }
+
+    // The absence of the owner that rtake waits for, as it was before.
+    bool takeable(RoomID id) const { return before.takeable.count(id) != 0; }
+
+    void self() const
+    {
+        const UserState &was = before.users.at(who);
+        UserState now = userState(speaker);
+        ServerRoomRec *r = w.host().room(now.room);
+        if (now.room != was.room && r != nullptr) {
+            MyState *state = pluginState(w);
+            if (getRoomLimitForRoom(w.host().state(), state, state->limits[L_GODONLY], now.room) !=
+                nullptr)
+                fail("he got into an owners-only room");
+            if (getUserSanctions(state, speaker, r, userDat(speaker)) & RS_KICK)
+                fail("he got into room " + std::to_string(now.room) + ", which kicked him");
+        }
+        if (now.room == was.room && (was.roomBits & ~now.roomBits) != 0)
+            fail("he shed a sanction of the room he stays in");
+    }
+};
+
+bool matches(const RoomBadActor *e, ServerUserRec *u, int rank)
+{
+    UserDat *ud = userDat(u);
+    bool addressOnly = ud != nullptr && ud->clientType == 5;
+    uint32_t ip = u->netAddress.ipAddress;
+    if (ip != 0 && static_cast<uint32_t>(e->ipAddress) == ip)
+        return true;
+    if (addressOnly)
+        return false;
+    if (rank != 0 && u->counter != 0 && static_cast<uint32_t>(e->counter) == u->counter)
+        return true;
+    return u->puidCtr != 0 && static_cast<uint32_t>(e->puid) == u->puidCtr;
+}
+
+} // namespace
+
+int expectedSanctions(World &w, ServerUserRec *u, ServerRoomRec *room)
+{
+    int rank = w.host().rankOf(u);
+    if (rank >= 2)
+        return 0;
+    if (rank >= 1 && u->lastOwnedRoom == room && room->memberOwner != 0 &&
+        room->memberOwner == u->counter)
+        return 0;
+    RoomDat *rd = roomDat(room);
+    int flags = 0;
+    for (RoomBadActor *e = rd != nullptr ? rd->badActorList : nullptr; e != nullptr; e = e->next) {
+        if (matches(e, u, rank))
+            flags |= e->flags;
+    }
+    return flags;
+}
+
+void checkWorld(World &w, const std::string &what, const Snapshot &before)
+{
+    auto fail = [&](const std::string &why) {
+        dumpTranscript(w);
+        std::fprintf(stderr, "sanction oracle: after %s: %s\n", what.c_str(), why.c_str());
+        std::abort();
+    };
+    MyState *state = pluginState(w);
+    vh::Host &h = w.host();
+    for (ServerUserRec *u = h.state()->userList; u != nullptr; u = u->nextUser) {
+        std::string handle = h.handleOf(u);
+        for (ServerRoomRec *r = h.state()->roomList; r != nullptr; r = r->nextRoom) {
+            int expected = expectedSanctions(w, u, r);
+            if (getUserSanctions(state, u, r, userDat(u)) != expected)
+                fail(handle + "'s sanctions in room " + std::to_string(r->room.roomID) +
+                     " are not " + std::to_string(expected));
+        }
+        ServerRoomRec *here = h.room(u->user.roomID);
+        if (here == nullptr)
+            continue;
+        // A kick keeps out who comes; who shares an address with the one
+        // kicked and stands in the room already stays until he leaves.
+        auto was = before.users.find(handle);
+        bool moved = was == before.users.end() || was->second.room != u->user.roomID ||
+                     !was->second.loggedOn;
+        if (moved && h.rankOf(u) < 2 && (u->flags & UF_LogonComplete) && here->room.roomID != 0 &&
+            (expectedSanctions(w, u, here) & RS_KICK))
+            fail(handle + " stands in room " + std::to_string(here->room.roomID) +
+                 ", which kicked him");
+        UserDat *ud = userDat(u);
+        int bits = ud != nullptr ? ud->flags & UD_ROOMSANCTIONS : 0;
+        if (moved && (bits & ~roomBitsFor(expectedSanctions(w, u, here))) != 0)
+            fail(handle + " bears in room " + std::to_string(here->room.roomID) +
+                 " a sanction it does not hold");
+    }
+}
+
+void checkName(World &w, ServerUserRec *user, const std::string &name)
+{
+    UserState now = userState(user);
+    if (GetServerUserByName(now.name.c_str()) != user) {
+        dumpTranscript(w);
+        std::fprintf(stderr,
+                     "name oracle: %s renamed himself \"%s\" and took \"%s\", which finds "
+                     "another\n",
+                     w.host().handleOf(user).c_str(), name.c_str(), now.name.c_str());
+        std::abort();
+    }
+}
+
+Snapshot snapshot(World &w, ServerUserRec *speaker)
+{
+    Snapshot s;
+    s.ownRoom = speaker != nullptr ? ownRoom(speaker) : -1;
+    for (size_t i = 0; i < w.users(); i++) {
+        if (ServerUserRec *u = w.user(i))
+            s.users.emplace(w.host().handleOf(u), userState(u));
+    }
+    MyState *state = pluginState(w);
+    for (ServerRoomRec *r = w.host().state()->roomList; r != nullptr; r = r->nextRoom) {
+        s.rooms.emplace(r->room.roomID, roomState(r));
+        if (r->memberOwner != 0 && state->rTakeDelay >= 0 &&
+            findRoomOwner(w.host().state(), r) == nullptr && ownerAwayTooLong(state, r))
+            s.takeable.insert(r->room.roomID);
+    }
+    s.transcriptAt = w.host().transcript().size();
+    s.notices = w.host().operatorNotices();
+    return s;
+}
+
+void checkLine(World &w, ServerUserRec *speaker, const std::string &line, const Snapshot &before)
+{
+    std::string who = w.host().handleOf(speaker);
+    if (before.users.count(who) == 0)
+        return;
+    // The room he owned when he spoke: a line that hands it over or
+    // deletes it still acted in it.
+    checkWorld(w, who + " said \"" + line + "\"", before);
+    Check c{w, speaker, line, before, who, before.ownRoom};
+    c.noticesAndLogs();
+    c.others();
+    c.rooms();
+    if (w.host().user(who) == speaker)
+        c.self();
+}
+
+} // namespace fuzz
