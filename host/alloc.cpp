@@ -1,3 +1,8 @@
+// The allocator behind NewPtr and DisposePtr: it counts every block, so
+// that a test can see what is left, reports a free of a block it never
+// handed out, and fails the nth call on request, for the walks over every
+// allocation failure. The lean form only counts, for benchmarks. The
+// plug-in owns what it allocates; what it leaves the host frees at the end.
 #include <cstdio>
 #include <cstdlib>
 
@@ -5,8 +10,6 @@
 
 namespace vh
 {
-
-// ---- Allocator ------------------------------------------------------------
 
 void Host::failAllocation(uint64_t n, bool onlyThat)
 {

@@ -1,4 +1,5 @@
-// Client messages as a user's client would build them, one helper per event.
+// Client messages as a user's client would build them: the bytes of a
+// message, the cipher of enciphered text, and one helper per event.
 #include <algorithm>
 #include <cstring>
 

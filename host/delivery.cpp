@@ -1,3 +1,8 @@
+// Delivery: a message from a client goes to the plug-in to be screened, and
+// the server applies what the plug-in lets through. Messages and kills the
+// plug-in hands over during a call wait in the queue until the call is
+// over, and drain runs them. A message handed over is the host's from then
+// on: drain frees it, delivered or not.
 #include <algorithm>
 #include <cstring>
 

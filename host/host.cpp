@@ -1,5 +1,9 @@
-// The substitute host's world: users, rooms, the plug-in, the queue of work
-// that follows each call, the timers and the allocator.
+// The substitute host's life and its plug-in: the one current host, loading
+// and starting the plug-in, shutting it down, and freeing what it handed
+// over that will never be acted on. The host owns the module it loaded and
+// the arguments it passed; the plug-in's data stays the plug-in's. The rest
+// of the Host is in a file per concern: rooms.cpp and users.cpp (the world),
+// delivery.cpp, timers.cpp, alloc.cpp and servercmds.cpp.
 #include "host_internal.h"
 
 #include <dlfcn.h>

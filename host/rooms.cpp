@@ -1,3 +1,8 @@
+// The world's rooms: their records, their variable buffers (laid out again
+// after every change, so that every offset and count the plug-in reads is
+// true), their loose props, and the plug-in's slots beside the host's
+// records of users and rooms. The host owns every room's record and frees
+// it when the room is deleted; a slot goes with its record.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,8 @@
+// The server's own commands: a chat line or a whisper beginning with a
+// backtick or an apostrophe that the plug-in let through is the server's
+// command of that word (page, kill, banip, comment, the member-room
+// commands, er, respond), taken in the short forms the plug-in's command
+// table takes. They change the world through rooms.cpp and users.cpp.
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -6,8 +11,6 @@
 
 namespace vh
 {
-
-// ---- The host's own commands ------------------------------------------------
 
 // The member room this user owns: his lastOwnedRoom while it is still his.
 ServerRoomRec *Host::ownedRoom(ServerUserRec *user) const

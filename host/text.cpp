@@ -1,12 +1,14 @@
+// Text as the host reads and prints it: Pascal strings, addresses, names
+// in lower case for lookups, and the transcript's printable form of text,
+// prop lists and event codes.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "host_internal.h"
 
 namespace vh
 {
-
-// ---- Strings -------------------------------------------------------------
 
 std::string lower(std::string s)
 {

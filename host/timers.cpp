@@ -1,3 +1,7 @@
+// Time: the plug-in's timers on the virtual clock, and advance, which runs
+// the clock forward firing the timers and completing late logons in time
+// order. An event scheduled is the host's until it fires and goes back to
+// the plug-in, or until the plug-in stops and the host frees it.
 #include <algorithm>
 
 #include "host_internal.h"

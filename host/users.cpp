@@ -1,3 +1,8 @@
+// The world's users: connecting, the logon and its late data, names and
+// ranks, the lookups by handle, name, number and counter, entering and
+// leaving rooms, and the changes the services make to a user and his room
+// (props, position, drawings, loose props). The host owns every user's
+// record and frees it when he disconnects.
 #include <algorithm>
 #include <cstring>
 
@@ -5,8 +10,6 @@
 
 namespace vh
 {
-
-// ---- Users ----------------------------------------------------------------
 
 Host::HostUser *Host::hostUser(const ServerUserRec *user) const
 {
