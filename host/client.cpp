@@ -1,4 +1,5 @@
-// Client messages as a user's client would build them, one helper per event.
+// Client messages as a user's client would build them: the bytes of a
+// message, the cipher of enciphered text, and one helper per event.
 #include <algorithm>
 #include <cstring>
 
@@ -62,6 +63,25 @@ UserID idOf(const ServerUserRec *user)
 }
 
 } // namespace
+
+std::vector<uint8_t> encipher(const std::string &plain)
+{
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < plain.size(); i++)
+        out.push_back(static_cast<uint8_t>(plain[i]) ^ static_cast<uint8_t>(0xA5 + 0x1F * i));
+    return out;
+}
+
+Message::Message(uint32_t eventType, const std::vector<uint8_t> &payload, int32_t refNum)
+    : words_((CLIENT_MSG_HEADER + payload.size() + 3) / 4 + 1, 0)
+{
+    ClientMsg *msg = get();
+    msg->eventType = eventType;
+    msg->length = static_cast<uint32_t>(payload.size());
+    msg->refNum = refNum;
+    if (!payload.empty())
+        std::memcpy(msg->msg, payload.data(), payload.size());
+}
 
 void Host::say(ServerUserRec *user, const std::string &text)
 {

@@ -1,6 +1,7 @@
 // The substitute Corvex host: a small in-process chat server that loads a
 // plug-in, keeps users and rooms, a virtual clock, timers and a delivery
-// queue, and prints one transcript line for every visible effect.
+// queue, and prints one transcript line for every visible effect. Host is
+// one class; each group of its members names the file that holds it.
 #pragma once
 
 #include <cstdint>
@@ -21,16 +22,16 @@
 namespace vh
 {
 
-// The virtual clock that the process-wide time() answers.
+// The virtual clock that the process-wide time() answers (vclock.cpp).
 time_t clockNow();
 void setClock(time_t t);
 // Local calendar time to seconds, as mktime reads it.
 time_t localTime(int year, int month, int day, int hour, int minute, int second);
 
-// The host's reversible cipher for enciphered chat.
+// The reversible cipher of enciphered chat (client.cpp).
 std::vector<uint8_t> encipher(const std::string &plain);
 
-// Client message bytes: header then payload, kept word-aligned.
+// Client message bytes: header then payload, kept word-aligned (client.cpp).
 class Message
 {
   public:
@@ -76,18 +77,18 @@ struct RoomOptions {
 class Host
 {
   public:
+    // Life (host.cpp). Several hosts may live at once after allowSeveral();
+    // the services act on the one made current last (the newest, until
+    // another is).
     Host();
     ~Host();
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
-
     static Host *current();
-    // Several hosts may live at once after allowSeveral(); the services
-    // act on the one made current last (the newest, until another is).
     static void allowSeveral();
     void makeCurrent();
 
-    // Plug-in. load/attach initialise it with args {name, paramFile}.
+    // The plug-in (host.cpp). load/attach initialise it with args {name, paramFile}.
     bool loadPlugin(const std::string &path, const std::string &paramFile);
     bool attachPlugin(const PluginProcs &procs, const std::string &paramFile);
     bool pluginRunning() const { return running_; }
@@ -95,30 +96,58 @@ class Host
     const PluginProcs &procs() const { return procs_; }
     void shutdown();
 
-    // The world.
+    // The world: rooms and their slots (rooms.cpp).
     ServerState *state() { return &state_; }
     ServerRoomRec *createRoom(RoomID id, const std::string &name);
     void changeRoom(RoomID id, const RoomOptions &options);
     void setRoomOwner(RoomID id, ServerUserRec *owner); // null: no member room
     void deleteRoom(RoomID id);
     ServerRoomRec *room(RoomID id) const;
+    void clearLooseProps(RoomID id);
+    // False, with a transcript line, when the room's buffer has no space.
+    bool addLooseProp(RoomID id, AssetSpec asset, Point loc);
+    void setSlotSize(bool user, int32_t size);
+    void *slotOf(ServerUserRec *user);
+    void *slotOf(ServerRoomRec *room);
+
+    // The world: users, and what the services change of them (users.cpp).
     ServerUserRec *connect(const UserOptions &options);
     void disconnect(ServerUserRec *user, const std::string &reason = "");
     ServerUserRec *user(const std::string &handle) const;
     ServerUserRec *userById(UserID id) const;
+    ServerUserRec *userByName(const char *name) const;
+    ServerUserRec *userByCounter(ClientID counter) const;
     std::string handleOf(const ServerUserRec *user) const;
     int rankOf(const ServerUserRec *user) const;
     void setRank(ServerUserRec *user, int rank);
-    void clearLooseProps(RoomID id);
-    // False, with a transcript line, when the room's buffer has no space.
-    bool addLooseProp(RoomID id, AssetSpec asset, Point loc);
+    void changeUserRoom(ServerUserRec *user, RoomID id, bool force);
+    void setUserName(ServerUserRec *user, const unsigned char *pname);
+    void setProps(ServerUserRec *user, int32_t n, const AssetSpec *props);
+    void setPosition(ServerUserRec *user, Point p);
+    void addDrawing(ServerUserRec *user, int cmd, int bytes);
+    void deleteLooseProps(ServerUserRec *user, int32_t n);
+    void listUsers(ServerUserRec *user);
+    std::string destName(MsgDestination dest) const;
+    // Handles of the operators a message reaches: gods (minRank 3) or
+    // wizards and gods, in one room (or anywhere when room is null),
+    // leaving out `except`.
+    std::string operatorsIn(int minRank, const ServerRoomRec *room,
+                            const ServerUserRec *except = nullptr) const;
 
-    // A message from a user's client, screened by the plug-in, then applied.
+    // Delivery (delivery.cpp): a message from a user's client, screened by
+    // the plug-in, then applied; what the plug-in hands over waits in the
+    // queue until the call is over.
     void send(ServerUserRec *user, uint32_t eventType, const std::vector<uint8_t> &payload);
     // A message while the server has no current user (from a connection
     // that is not yet a user).
     void sendWithoutUser(uint32_t eventType, const std::vector<uint8_t> &payload);
-    // Typed messages, one per client event (positions are x, y).
+    void deliver(ClientMsg *msg, ServerUserRec *user, bool screen);
+    void scheduleKill(ServerUserRec *user, int reason, const char *text);
+    // Runs what the last call left in the queue (the host does this itself
+    // after every call it makes).
+    void flush() { drain(); }
+
+    // Typed messages, one per client event (client.cpp; positions are x, y).
     void say(ServerUserRec *user, const std::string &text);
     void whisper(ServerUserRec *user, ServerUserRec *target, const std::string &text);
     void xsay(ServerUserRec *user, const std::string &text);
@@ -138,7 +167,8 @@ class Host
     void deleteProp(ServerUserRec *user, int32_t number); // -1: all
     void draw(ServerUserRec *user, int command, size_t bytes = 10);
 
-    // Clock and timers.
+    // Time: the timers on the virtual clock (timers.cpp).
+    void scheduleTimer(void *event, int32_t seconds);
     void advance(long seconds);
     size_t pendingTimers() const { return timers_.size(); }
     // Timer events waiting, in the order they will fire.
@@ -146,11 +176,22 @@ class Host
     // Takes the next timer event out of the host's keeping (null when none
     // is waiting): a benchmark hands it to handleTimerEvent itself.
     void *takeTimer();
-    // Runs what the last call left in the queue (the host does this itself
-    // after every call it makes).
-    void flush() { drain(); }
 
-    // Transcript.
+    // The allocator (alloc.cpp).
+    void *newPtr(int32_t size, bool clear);
+    void disposePtr(void *p);
+    size_t liveBlocks() const { return lean_ ? leanBlocks_ : blocks_.size(); }
+    // A lean allocator only counts its blocks: it cannot tell a foreign
+    // free, nor free what is left when the host goes. For benchmarks; set
+    // it before the plug-in starts.
+    void setLeanAllocator(bool lean) { lean_ = lean; }
+    int badFrees() const { return badFrees_; }
+    // Fail the nth allocation from now (1 = the next), and with `onlyThat`
+    // false every one after it too; 0 turns failures off.
+    void failAllocation(uint64_t n, bool onlyThat);
+    uint64_t allocationCalls() const { return allocCalls_; }
+
+    // The transcript (host.cpp).
     const std::vector<std::string> &transcript() const { return transcript_; }
     // Notices the plug-in sent to the operators (WizGlobalMessage and
     // WizNeighborMessage), counted apart from the host's own pages.
@@ -165,77 +206,28 @@ class Host
     void setQuiet(bool quiet) { quiet_ = quiet; }
     bool quiet() const { return quiet_; }
 
-    // Allocator.
-    size_t liveBlocks() const { return lean_ ? leanBlocks_ : blocks_.size(); }
-    // A lean allocator only counts its blocks: it cannot tell a foreign
-    // free, nor free what is left when the host goes. For benchmarks; set
-    // it before the plug-in starts.
-    void setLeanAllocator(bool lean) { lean_ = lean; }
-    int badFrees() const { return badFrees_; }
-    // Fail the nth allocation from now (1 = the next), and with `onlyThat`
-    // false every one after it too; 0 turns failures off.
-    void failAllocation(uint64_t n, bool onlyThat);
-    uint64_t allocationCalls() const { return allocCalls_; }
-
-    // Host services, called through the C interface.
-    void *newPtr(int32_t size, bool clear);
-    void disposePtr(void *p);
-    void setSlotSize(bool user, int32_t size);
-    void *slotOf(ServerUserRec *user);
-    void *slotOf(ServerRoomRec *room);
-    void deliver(ClientMsg *msg, ServerUserRec *user, bool screen);
-    void scheduleTimer(void *event, int32_t seconds);
-    void scheduleKill(ServerUserRec *user, int reason, const char *text);
-    ServerUserRec *userByName(const char *name) const;
-    ServerUserRec *userByCounter(ClientID counter) const;
-    void changeUserRoom(ServerUserRec *user, RoomID id, bool force);
-    void setUserName(ServerUserRec *user, const unsigned char *pname);
-    void setProps(ServerUserRec *user, int32_t n, const AssetSpec *props);
-    void setPosition(ServerUserRec *user, Point p);
-    void addDrawing(ServerUserRec *user, int cmd, int bytes);
-    void deleteLooseProps(ServerUserRec *user, int32_t n);
-    void listUsers(ServerUserRec *user);
-    std::string destName(MsgDestination dest) const;
-    // Handles of the operators a message reaches: gods (minRank 3) or
-    // wizards and gods, in one room (or anywhere when room is null),
-    // leaving out `except`.
-    std::string operatorsIn(int minRank, const ServerRoomRec *room,
-                            const ServerUserRec *except = nullptr) const;
-
   private:
+    // The plug-in.
+    void startPlugin(const std::string &name, const std::string &paramFile);
+    void freePending();
+    void *dl_ = nullptr;
+    PluginProcs procs_;
+    void *pluginDat_ = nullptr;
+    bool running_ = false;
+    std::vector<std::string> args_;
+    std::vector<char *> argv_;
+
+    // The world: the records the host keeps beside each user and room
+    // (host_internal.h), and their indexes.
     struct HostUser;
     struct HostRoom;
-    struct QueueItem {
-        enum Kind { Deliver, Kill, Timer } kind = Deliver;
-        UserID user = 0;
-        ClientMsg *msg = nullptr;
-        bool screen = true;
-        int reason = 0;
-        std::string text;
-        void *event = nullptr;
-    };
-
     HostUser *hostUser(const ServerUserRec *user) const;
     HostRoom *hostRoom(const ServerRoomRec *room) const;
-    void startPlugin(const std::string &name, const std::string &paramFile);
-    void process(ServerUserRec *user, ClientMsg *msg, bool screen);
-    void apply(ServerUserRec *user, ClientMsg *msg);
-    void applyChat(ServerUserRec *user, const std::string &text);
-    void applyLogon(ServerUserRec *user, ClientMsg *msg);
-    void applyLooseProp(ServerUserRec *user, ClientMsg *msg);
-    void drain();
-    void fireTimer(void *event);
     void layoutRoom(HostRoom *room);
     static size_t laidOutBytes(const HostRoom *room, size_t extraProps);
     bool enterRoom(ServerUserRec *user, ServerRoomRec *room);
     void leaveRoom(ServerUserRec *user);
-    void freePending();
-    void hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target);
-    void memberRoomCommand(ServerUserRec *user, const std::string &word, const std::string &arg,
-                           ServerUserRec *target);
-    ServerRoomRec *ownedRoom(ServerUserRec *user) const;
     void completeLogon(UserID id);
-
     ServerState state_{};
     ServerUserRec **userTail_ = &state_.userList;
     ServerRoomRec **roomTail_ = &state_.roomList;
@@ -258,23 +250,42 @@ class Host
     std::unordered_map<ClientID, HostUser *> byCounter_;
     UserID nextUserId_ = 1;
     uint32_t nextIdentity_ = 1;
-    std::vector<uint32_t> bannedIps_;
-    RoomID lastPageRoom_ = -1;
-
-    void *dl_ = nullptr;
-    PluginProcs procs_;
-    void *pluginDat_ = nullptr;
-    bool running_ = false;
-    std::vector<std::string> args_;
-    std::vector<char *> argv_;
     int32_t userSlotSize_ = 0, roomSlotSize_ = 0;
 
+    // Delivery.
+    struct QueueItem {
+        enum Kind { Deliver, Kill, Timer } kind = Deliver;
+        UserID user = 0;
+        ClientMsg *msg = nullptr;
+        bool screen = true;
+        int reason = 0;
+        std::string text;
+        void *event = nullptr;
+    };
+    void process(ServerUserRec *user, ClientMsg *msg, bool screen);
+    void apply(ServerUserRec *user, ClientMsg *msg);
+    void applyChat(ServerUserRec *user, const std::string &text);
+    void applyLogon(ServerUserRec *user, ClientMsg *msg);
+    void applyLooseProp(ServerUserRec *user, ClientMsg *msg);
+    void drain();
     std::deque<QueueItem> queue_;
     int busy_ = 0; // inside a call, or running the queue
+
+    // Time.
+    void fireTimer(void *event);
     std::map<std::tuple<time_t, uint64_t>, void *> timers_;
     uint64_t timerSeq_ = 0;
     std::multimap<time_t, UserID> lateLogons_; // logon data still to arrive
 
+    // The server's own commands (servercmds.cpp).
+    void hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target);
+    void memberRoomCommand(ServerUserRec *user, const std::string &word, const std::string &arg,
+                           ServerUserRec *target);
+    ServerRoomRec *ownedRoom(ServerUserRec *user) const;
+    std::vector<uint32_t> bannedIps_;
+    RoomID lastPageRoom_ = -1;
+
+    // The allocator.
     std::unordered_map<void *, size_t> blocks_;
     bool lean_ = false;
     size_t leanBlocks_ = 0;
@@ -282,18 +293,19 @@ class Host
     bool failOnlyThat_ = false;
     int badFrees_ = 0;
 
+    // The transcript.
     std::vector<std::string> transcript_;
     size_t operatorNotices_ = 0;
     bool quiet_ = false;
 };
 
-// Text as the transcript prints it: every byte that is not printable ASCII
-// (control bytes, DEL, 0x80 to 0xFF) as \xHH.
+// Text as the transcript prints it (text.cpp): every byte that is not
+// printable ASCII (control bytes, DEL, 0x80 to 0xFF) as \xHH.
 std::string printable(const std::string &text);
 std::string propList(int32_t n, const AssetSpec *props);
-// The server's own command that a typed word names: the word itself, or the
-// command it abbreviates far enough where the plug-in's table has the
-// command too.
+// The server's own command that a typed word names (servercmds.cpp): the
+// word itself, or the command it abbreviates far enough where the plug-in's
+// table has the command too.
 std::string serverCommandWord(const std::string &typed);
 std::string eventCode(uint32_t eventType);
 
