@@ -312,6 +312,18 @@ characters or fewer is refused as too short, `pageresponse` is sent to the
 user after it, and the room it came from is remembered for `` `er ``. See
 [parameters.md](parameters.md).
 
+## Commands the server has too
+
+`er`, `newroom`, `rdelete`, `respond`, `rkick`, `rowner` and `runkick` are
+the server's own commands as well as rows of this table (help class "host's
+own"): vestrel checks the line, records what it must (a kick in the room's
+ban list, for one) and lets it go on, and the server carries the command
+out. To the user each is one command, so the server's own command must
+accept the same short forms as vestrel, no more and no fewer: the
+"shortest" column below (`` `rk bob `` kicks bob; a server that knew only
+`` `rkick `` would show `` `rk bob `` as chat, and bob, recorded as kicked,
+would stay). The substitute host in this repository does so.
+
 ## Member room discipline
 
 `rgag`, `rungag`, `rpin`, `runpin`, `rpropgag` and `runpropgag` work only
