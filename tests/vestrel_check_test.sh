@@ -128,6 +128,9 @@ lint "the setrank of an earlier line counts" 1 \
 lint "the note names the parameters never named" 0 \
   "t.conf: note: the file never names spoof, reppage, repchat, propdrop, roommsg, facechange, avatarchange, move, slide, spotstatechange, clearlooseprops, namechange, dupip, avatarzone, mimick, newroom, gpage, rpage, roompage, roomgoto, draw, so what they limit is not limited" \
   'zone 5 public\npage 1 1 all\nchat 10 1 all\n'
+lint "a note says what a running server's earlier setrank lines leave" 0 \
+  "t.conf: note: on a running server, ranks that setrank lines of earlier files gave stay after a reload; the server's report lists every command whose ranks differ from the built-in table" \
+  'chat 10 1 all\n'
 
 # ---- --room: the plug-in's own lookup in one room ----------------------------
 cat >room.conf <<'EOF'

@@ -51,7 +51,10 @@ const ParamInfo kParams[NBR_LIMITS] = {
     {"avatarzone", "distance", nullptr, nullptr, true,
      "The distance in pixels, on each axis, that avatars keep from one another."},
     {"mimick", "length", nullptr, nullptr, true,
-     "The shortest chat line that another user may not repeat."},
+     "The shortest chat line that another user may not repeat. The room remembers the last such "
+     "line whether it was said, whispered or put in by the server, so a user may confirm a "
+     "whisper he did not hear by repeating his guess and seeing it refused; this is left as it "
+     "is."},
     {"pinx", "x", "y", nullptr, false, "Where the pinx command places a user."},
     {"newroom", "maximum", "decay", "member room creation", true, "Rate of member room creation."},
     {"gpage", "maximum", "decay", "gpage", true, "Rate of the gpage command."},
@@ -74,7 +77,13 @@ const std::vector<KeywordInfo> kKeywords = {
     {"rownerinroom", "yes|no", "no", false,
      "The new owner named in rowner must be in the member room."},
     {"hideoperators", "yes|no", "no", false,
-     "User lists sent to non-operators show nobody as an operator."},
+     "User lists sent to non-operators show nobody as an operator. On or off, a user the server "
+     "hides "
+     "(hidden from everybody, or from one user) is answered to non-operators as a user who is "
+     "not there, in the name as typed, by every command that looks a user up (find, goto, take, "
+     "the discipline commands and the rest), before any test of rank could tell him apart. Not "
+     "hidden: a hidden operator who owns a member room shows as its owner to rwho, rtake and "
+     "rpage there."},
     {"memberrwho", "yes|no", "no", false,
      "rwho tells non-operators the name of a member room's owner who is online."},
     {"guestwiz", "yes|no", "yes", false, "Guests may ask for operator privileges."},
@@ -97,7 +106,8 @@ const std::vector<KeywordInfo> kKeywords = {
     {"setrank", "<command> <rank> [<target rank>]", "the built-in ranks", true,
      "Who may use a command, and who may aim it at another user. Ranks: guest (0), member (1), "
      "wizard or operator (2), god or owner (3), disable (4). A reload without the line keeps the "
-     "rank the last line gave."},
+     "rank the last line gave, and the configuration report then shows it as a setrank line all "
+     "the same: the report lists every command whose ranks differ from the built-in table."},
 };
 
 std::string paramTableMismatch()

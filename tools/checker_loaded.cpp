@@ -209,6 +209,13 @@ std::vector<Diagnostic> lintLoaded(const MyState *state)
     if (!never.empty())
         out.push_back({0, Diagnostic::Note,
                        "the file never names " + never + ", so what they limit is not limited"});
+    // A reload never gives a command its built-in ranks back: what a
+    // running server's earlier files set stays, and this check, which
+    // starts from the built-in table, cannot know it.
+    out.push_back({0, Diagnostic::Note,
+                   "on a running server, ranks that setrank lines of earlier files gave stay after "
+                   "a reload; the server's report lists every command whose ranks differ from the "
+                   "built-in table"});
     return out;
 }
 

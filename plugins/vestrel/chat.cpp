@@ -192,15 +192,35 @@ static int chatRate(ServerState *serverState, MyState *state, UserDat *ud, int p
                         repeated ? "Repeated chat messages" : "Chat messages");
 }
 
+/* A line break in a chat line starts what reads as another line of the
+ * room's text: "hi\rsam says: everybody out". */
+static int spoofs(ServerState *serverState, MyState *state, const char *line, UserDat *ud)
+{
+    LimitValue *spoof = getRoomLimit(serverState, state, state->limits[L_SPOOF]);
+    if (spoof == nullptr)
+        return 0;
+    if (strpbrk(line, "\r\n") != nullptr) {
+        if (spoof->roomsChecked & RC_WARN)
+            warnOnce(serverState->currentUser, ud, L_SPOOF, "Spoofing is not permitted here");
+        return 1;
+    }
+    return spoofOrFaces(serverState, state, line, spoof, ud);
+}
+
 int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
             const char *where)
 {
     (void)where;
+    if (isBadCommand((char *)line, serverState, state, target))
+        return 1;
+    return chatRefused(line, serverState, state);
+}
+
+int chatRefused(const char *line, ServerState *serverState, MyState *state)
+{
     ServerUserRec *user = serverState->currentUser;
     UserDat *ud = getUserDat(state, user);
 
-    if (isBadCommand((char *)line, serverState, state, target))
-        return 1;
     if (mimicked(serverState, state, line, ud))
         return 1;
     if (isOperator(user))
@@ -209,9 +229,7 @@ int badchat(const char *line, ServerState *serverState, MyState *state, UserID t
         return 0;
     if (ud->flags & UD_RGAG)
         return 1;
-
-    LimitValue *spoof = getRoomLimit(serverState, state, state->limits[L_SPOOF]);
-    if (spoof != nullptr && spoofOrFaces(serverState, state, line, spoof, ud))
+    if (spoofs(serverState, state, line, ud))
         return 1;
 
     if (ud->lastChat == nullptr) {
@@ -227,4 +245,20 @@ int badchat(const char *line, ServerState *serverState, MyState *state, UserID t
     if (!repeated)
         rememberText(&ud->lastChat, line);
     return result;
+}
+
+/* Text of the speaker's that the plug-in shows the room itself (an owner's
+ * announcement) meets the spoof rule and his chat limit, as his chat
+ * would; a switch's announcement, without text of his, the limit alone. */
+int announcementRefused(const char *text, ServerState *serverState, MyState *state)
+{
+    ServerUserRec *user = serverState->currentUser;
+    if (isOperator(user))
+        return 0;
+    UserDat *ud = getUserDat(state, user);
+    if (ud == nullptr)
+        return 0;
+    if (text != nullptr && spoofs(serverState, state, text, ud))
+        return 1;
+    return countAgainst(serverState, state, ud, L_CHAT, &ud->chat, 1, "Chat messages");
 }

@@ -226,6 +226,32 @@ int strcmpci(const char *s1, const char *s2)
     }
 }
 
+/* Nothing restores the built-in ranks on a reload, so the report needs
+ * them to show what earlier loads left. Kept once, before the first load. */
+static int builtinRanks[NBR_COMMANDS][2];
+static int builtinRanksKept = 0;
+
+void rememberBuiltinRanks(void)
+{
+    if (builtinRanksKept)
+        return;
+    for (int i = 0; i < NBR_COMMANDS; i++) {
+        builtinRanks[i][0] = cmdTable[i].rank;
+        builtinRanks[i][1] = cmdTable[i].targetRank;
+    }
+    builtinRanksKept = 1;
+}
+
+int builtinRank(const CmdTable *row)
+{
+    return builtinRanksKept ? builtinRanks[row - cmdTable][0] : row->rank;
+}
+
+int builtinTargetRank(const CmdTable *row)
+{
+    return builtinRanksKept ? builtinRanks[row - cmdTable][1] : row->targetRank;
+}
+
 /* The first row, in table order, that the typed word abbreviates far
  * enough: re finds respond (minimum 2) before reset is reached. */
 CmdTable *findCommand(MyState *state, const char *cp)
@@ -405,6 +431,8 @@ static int chatGoto(char *line, ServerState *serverState, MyState *state, UserID
     if (mover != speaker) {
         char speakerName[USER_NAME_SIZE];
         getCUserName(speakerName, speaker);
+        logField(speakerName);
+        logField(moverName);
         FormattedLogMessage(speaker, "chatgoto", "{%s} sent {%s} to room %d by chatgoto",
                             speakerName, moverName, (int)dest);
     }
@@ -458,9 +486,11 @@ static int chooseTarget(ServerState *serverState, MyState *state, ServerUserRec 
         *targetUser = nullptr;
         return 1;
     }
+    /* A user hidden from the speaker is answered as one who is not there,
+     * in the words he typed, before any test of rank could tell him apart. */
     if (target != 0) {
         *targetUser = GetServerUser(target);
-        if (*targetUser == nullptr) {
+        if (*targetUser == nullptr || (*targetUser != user && isHiddenFrom(*targetUser, user))) {
             UserMessage(user, "Whisper target not found");
             return 0;
         }
@@ -469,7 +499,7 @@ static int chooseTarget(ServerState *serverState, MyState *state, ServerUserRec 
         return 0;
     } else if ((row->flags & CF_NAMETARGET) && cp != nullptr) {
         *targetUser = GetServerUserByName(cp);
-        if (*targetUser == nullptr) {
+        if (*targetUser == nullptr || (*targetUser != user && isHiddenFrom(*targetUser, user))) {
             UserMessage(user, "User %s not found", cp);
             return 0;
         }

@@ -347,9 +347,13 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
 
 ClientMsg *handleMessage(ServerState *serverState, AnyType pluginDat, ClientMsg *message)
 {
-    if (serverState->currentUser == nullptr)
-        FormattedLogMessage(nullptr, "vestrel", "No user for message type %.4s",
-                            (const char *)message);
+    if (serverState->currentUser == nullptr) {
+        /* The type's bytes are the client's: no line breaks in the log. */
+        char type[5] = {0};
+        memcpy(type, message, 4);
+        blankControls(type);
+        FormattedLogMessage(nullptr, "vestrel", "No user for message type %.4s", type);
+    }
     MyState *state = (MyState *)pluginDat;
     if (state == nullptr)
         return message;

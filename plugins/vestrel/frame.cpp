@@ -224,6 +224,29 @@ void getRoomName(char *cstring, ServerRoomRec *room)
     cstring[n] = '\0';
 }
 
+/* A user's text in a notice or a log line: a control byte there would
+ * start a line of its own, or end one, so every one becomes a blank. */
+void blankControls(char *text)
+{
+    for (; *text != '\0'; text++) {
+        if ((unsigned char)*text < 0x20 || *text == 0x7F)
+            *text = ' ';
+    }
+}
+
+/* A user's text in a braced field of a log line: a brace would close the
+ * field and open a forged one, so braces become parentheses. */
+void logField(char *text)
+{
+    blankControls(text);
+    for (; *text != '\0'; text++) {
+        if (*text == '{')
+            *text = '(';
+        else if (*text == '}')
+            *text = ')';
+    }
+}
+
 /* Appends src to the NUL-terminated text in buf, never past size bytes. */
 static void appendText(char *buf, size_t size, const char *src)
 {
@@ -256,6 +279,7 @@ void makeServerActionLog(ServerState *serverState, MyState *state, ServerUserRec
 
     getUserIP(ip, target);
     getCUserName(name, target);
+    blankControls(name);
     snprintf(text, sizeof text, "%s ", ip);
     appendWizKey(text, sizeof text, target, 1);
     appendText(text, sizeof text, " ");
@@ -355,6 +379,7 @@ AnyType initializeServerPlugin(PluginID pluginID, int argc, char **argv)
     state->mroomdiscipline = -1;
     state->lastUserPageRoom = -1;
 
+    rememberBuiltinRanks();
     setDefaultParameters(state); /* walked, unindexed: the first load replaces them */
     setPluginUserInfoSize(pluginID, sizeof(UserDat));
     setPluginRoomInfoSize(pluginID, sizeof(RoomDat));

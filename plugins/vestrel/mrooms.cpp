@@ -137,7 +137,10 @@ int do_rtake(CMD_PARAMS)
         UserMessage(user, "Sorry - this is a public room");
         return 1;
     }
-    if (!operatorRank && GetServerUserByCounter(userRoom->memberOwner) != nullptr) {
+    /* An operator takes any room, but not from an owner above him who is
+     * on the server. */
+    ServerUserRec *owner = GetServerUserByCounter(userRoom->memberOwner);
+    if (owner != nullptr && (!operatorRank || UserRank(owner) > UserRank(user))) {
         UserMessage(user, "You may send a message to the room owner with `rpage");
         return 1;
     }
@@ -158,8 +161,11 @@ int do_rtake(CMD_PARAMS)
     char roomName[ROOM_NAME_SIZE];
     getCUserName(name, user);
     getRoomName(roomName, userRoom);
+    blankControls(name);
     UserMessage(user, "You now own the room");
     RoomMessage(userRoom, "Ownership transferred to %s", name);
+    logField(name);
+    logField(roomName);
     FormattedLogMessage(user, "rtake", "{%d} {%s} {%s}", (int)userRoom->room.roomID, roomName,
                         name);
     return 1;
@@ -230,6 +236,9 @@ int do_myroom(CMD_PARAMS)
 
 int do_rannounce(CMD_PARAMS)
 {
+    if (announcementRefused(cp, serverState, state))
+        return 1;
+    blankControls(cp);
     RoomMessage(userRoom, "%s", cp);
     return 1;
 }
@@ -269,8 +278,11 @@ static const OwnerSwitch kROperatorsOnly = {"%s is not allowing members", "%s is
                                             "Members are not allowed in this room",
                                             "Members are allowed in this room", 0};
 
-static void ownerSwitch(const OwnerSwitch *sw, ServerUserRec *user, ServerRoomRec *room,
-                        const char *cp, int *flags, int bit)
+/* The change is announced to the room in the owner's name, so it counts as
+ * his chat: a refused announcement changes nothing. */
+static void ownerSwitch(ServerState *serverState, MyState *state, const OwnerSwitch *sw,
+                        ServerUserRec *user, ServerRoomRec *room, const char *cp, int *flags,
+                        int bit)
 {
     if (cp == nullptr) {
         UserMessage(user, "%s", (*flags & bit) ? sw->stateSet : sw->stateClear);
@@ -280,40 +292,43 @@ static void ownerSwitch(const OwnerSwitch *sw, ServerUserRec *user, ServerRoomRe
     int off = wordCmp(cp, "off") == 0 || (sw->otherWordsMeanOff && !on);
     if (!on && !off)
         return; /* the dispatcher has shown the syntax */
+    if (announcementRefused(nullptr, serverState, state))
+        return;
     *flags = on ? (*flags | bit) : (*flags & ~bit);
     char name[USER_NAME_SIZE];
     getCUserName(name, user);
+    blankControls(name);
     RoomMessage(room, on ? sw->announceOn : sw->announceOff, name);
 }
 
-static int roomDatSwitch(const OwnerSwitch *sw, MyState *state, ServerUserRec *user,
-                         ServerRoomRec *room, const char *cp, int bit)
+static int roomDatSwitch(ServerState *serverState, MyState *state, const OwnerSwitch *sw,
+                         ServerUserRec *user, ServerRoomRec *room, const char *cp, int bit)
 {
     RoomDat *rd = getRoomDat(state, room);
     if (rd != nullptr)
-        ownerSwitch(sw, user, room, cp, &rd->flags, bit);
+        ownerSwitch(serverState, state, sw, user, room, cp, &rd->flags, bit);
     return 1;
 }
 
 int do_rpropfreeze(CMD_PARAMS)
 {
-    return roomDatSwitch(&kRPropFreeze, state, user, userRoom, cp, RD_RPROPFREEZE);
+    return roomDatSwitch(serverState, state, &kRPropFreeze, user, userRoom, cp, RD_RPROPFREEZE);
 }
 
 int do_rnodupavatars(CMD_PARAMS)
 {
-    return roomDatSwitch(&kRNoDupAvatars, state, user, userRoom, cp, RD_RNODUPAVATARS);
+    return roomDatSwitch(serverState, state, &kRNoDupAvatars, user, userRoom, cp, RD_RNODUPAVATARS);
 }
 
 int do_rnolooseprops(CMD_PARAMS)
 {
-    return roomDatSwitch(&kRNoLooseProps, state, user, userRoom, cp, RD_RNOLOOSEPROPS);
+    return roomDatSwitch(serverState, state, &kRNoLooseProps, user, userRoom, cp, RD_RNOLOOSEPROPS);
 }
 
 int do_roperatorsonly(CMD_PARAMS)
 {
     int flags = (int)userRoom->room.roomFlags;
-    ownerSwitch(&kROperatorsOnly, user, userRoom, cp, &flags, RF_WizardsOnly);
+    ownerSwitch(serverState, state, &kROperatorsOnly, user, userRoom, cp, &flags, RF_WizardsOnly);
     userRoom->room.roomFlags = (uint32)flags;
     return 1;
 }

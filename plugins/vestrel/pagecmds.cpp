@@ -37,10 +37,18 @@ static int tooShort(const char *text, int minimum)
     return (long)strlen(text) < (long)minimum;
 }
 
+/* The page's text and its sender's name go into the operators' notices. */
+static void pageTexts(char *name, ServerUserRec *user, char *cp)
+{
+    getCUserName(name, user);
+    blankControls(name);
+    blankControls(cp);
+}
+
 int do_gpage(CMD_PARAMS)
 {
     char name[USER_NAME_SIZE];
-    getCUserName(name, user);
+    pageTexts(name, user, cp);
     int rank = UserRank(user);
     if (rank >= 3) {
         GodGlobalMessage("Owner Page from %s: %s", name, cp);
@@ -61,6 +69,7 @@ int do_gpage(CMD_PARAMS)
         return 1;
     char roomName[ROOM_NAME_SIZE];
     getRoomName(roomName, room);
+    blankControls(roomName);
     UserMessage(user, "The owners have been paged");
     GodGlobalMessage("Owner Page from %s in %s (%d): %s", name, roomName, (int)room->room.roomID,
                      cp);
@@ -71,7 +80,7 @@ int do_gpage(CMD_PARAMS)
 int do_roompage(CMD_PARAMS)
 {
     char name[USER_NAME_SIZE];
-    getCUserName(name, user);
+    pageTexts(name, user, cp);
     if (UserRank(user) >= 2) {
         WizRoomMessage(userRoom, "Room Page from %s: %s", name, cp);
         return 1;
@@ -124,7 +133,7 @@ int do_rpage(CMD_PARAMS)
         return 1;
     }
     char name[USER_NAME_SIZE];
-    getCUserName(name, user);
+    pageTexts(name, user, cp);
     UserMessage(owner, "RPage from %s: %s", name, cp);
     owner->lastESPsender = user->user.userID; /* his respond answers the pager */
     UserMessage(user, "The member room owner has been paged.");
@@ -132,7 +141,9 @@ int do_rpage(CMD_PARAMS)
 }
 
 /* Only a sender in the speaker's own room is answered here; the host's
- * respond reaches the others. */
+ * respond reaches the others. The reply is a whisper to him, and meets the
+ * rules a whisper would: one whisper received is no channel round the gag,
+ * the spoof rule or the chat limit. */
 int do_respond(CMD_PARAMS)
 {
     if (user->lastESPsender == 0)
@@ -141,10 +152,12 @@ int do_respond(CMD_PARAMS)
     ServerRoomRec *room = getUserRoom(sender);
     if (sender == nullptr || room == nullptr || room->room.roomID != user->user.roomID)
         return 0;
+    if (chatRefused(cp, serverState, state))
+        return 1;
     char senderName[USER_NAME_SIZE];
     char name[USER_NAME_SIZE];
     getCUserName(senderName, sender);
-    getCUserName(name, user);
+    pageTexts(name, user, cp);
     UserPrivateMessage(user, "Message to %s: %s", senderName, cp);
     UserPrivateMessage(sender, "Message from %s: %s", name, cp);
     return 1;
@@ -163,9 +176,13 @@ int do_er(CMD_PARAMS)
         return 0;
 
     char name[USER_NAME_SIZE];
+    char pager[PAGE_NAME_SIZE];
     getCUserName(name, user);
+    snprintf(pager, sizeof pager, "%s", state->lastUserPageName);
+    blankControls(name);
+    blankControls(pager);
     WizNeighborMessage(user, "Page from System: %s has responded to %s's page via `er", name,
-                       state->lastUserPageName);
+                       pager);
     clearDataForRoomChange(serverState, state, user);
     ChangeUserRoom(user, room->room.roomID, 1);
     return 1;

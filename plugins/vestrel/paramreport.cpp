@@ -196,14 +196,41 @@ static void reportDupIP(MyState *state, ServerUserRec *user)
     }
 }
 
-/* The setrank lines are reported once and then released. */
+static const char *rankWord(int rank)
+{
+    static const char *const words[] = {"guest", "member", "wizard", "god", "disable"};
+    return rank >= 0 && rank <= RANK_DISABLE ? words[rank] : "?";
+}
+
+/* The setrank lines are reported once and then released. A reload never
+ * gives a row its built-in ranks back, so every row whose ranks an earlier
+ * load changed is reported too, in the same form, though the file no
+ * longer has its line: the operator sees why members still use it. */
 static void reportSetRanks(MyState *state, ServerUserRec *user)
 {
+    int reported[NBR_COMMANDS] = {0};
     while (state->setranks != nullptr) {
         StringList *node = state->setranks;
         state->setranks = node->next;
+        const char *line = node->string;
+        while (*line == ' ' || *line == '\t')
+            line++;
+        const char *word = nextWord(line); /* the command, after "setrank" */
+        CmdTable *row = word != nullptr ? findCommand(state, word) : nullptr;
+        if (row != nullptr)
+            reported[row - cmdTable] = 1;
         logMessage(user, node->string, 1);
         DisposePtr((Ptr)node);
+    }
+    for (int i = 0; i < NBR_COMMANDS; i++) {
+        const CmdTable *row = &cmdTable[i];
+        int targetChanged = row->targetRank != builtinTargetRank(row);
+        if (reported[i] || (row->rank == builtinRank(row) && !targetChanged))
+            continue;
+        char line[REPORT_SIZE];
+        snprintf(line, sizeof line, "setrank %s %s%s%s", row->command, rankWord(row->rank),
+                 targetChanged ? " " : "", targetChanged ? rankWord(row->targetRank) : "");
+        logMessage(user, line, 1);
     }
 }
 

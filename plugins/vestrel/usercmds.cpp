@@ -14,7 +14,8 @@
 
 /* ---- Helpers ----------------------------------------------------------------- */
 
-/* Speaker and target names, for the log lines and notices. */
+/* Speaker and target names, for the log lines and notices: each fit for a
+ * braced log field. */
 struct Names {
     char speaker[USER_NAME_SIZE];
     char target[USER_NAME_SIZE];
@@ -24,6 +25,8 @@ static void getNames(Names *names, const ServerUserRec *speaker, const ServerUse
 {
     getCUserName(names->speaker, speaker);
     getCUserName(names->target, target);
+    logField(names->speaker);
+    logField(names->target);
 }
 
 /* "{speaker} <verb> {target}": the log line of a command aimed at
@@ -81,17 +84,24 @@ static int isPinned(MyState *state, ServerUserRec *user)
 
 /* ---- Operator hiding ------------------------------------------------------------ */
 
-int userIsHidden(ServerState *serverState, MyState *state, ServerUserRec *targetUser,
-                 ServerUserRec *user)
+/* Operators see everybody; the others do not see a user the host hides
+ * from all, or from them. */
+int isHiddenFrom(ServerUserRec *targetUser, ServerUserRec *user)
 {
-    (void)serverState;
-    (void)state;
     if (UserRank(user) >= 2)
         return 0;
     int hidden = (targetUser->flags & UF_Hidden) != 0;
     for (UserActionRec *a = targetUser->actionList; a != nullptr && !hidden; a = a->nextRec)
         hidden = (a->actionFlags & UA_Hide) && a->target == user->user.userID;
-    if (!hidden)
+    return hidden;
+}
+
+int userIsHidden(ServerState *serverState, MyState *state, ServerUserRec *targetUser,
+                 ServerUserRec *user)
+{
+    (void)serverState;
+    (void)state;
+    if (!isHiddenFrom(targetUser, user))
         return 0;
     char name[USER_NAME_SIZE];
     getCUserName(name, targetUser);
@@ -150,6 +160,7 @@ int do_chat(CMD_PARAMS)
     if (targetUser != user) {
         Names names;
         getNames(&names, user, targetUser);
+        logField(cp); /* said already: only the log line reads it now */
         FormattedLogMessage(user, "chat", "{%s} made {%s} say {%s}", names.speaker, names.target,
                             cp);
     }
@@ -278,9 +289,11 @@ static int renameUser(ServerState *serverState, MyState *state, ServerUserRec *u
         newName = nullptr;
     }
 
+    char shownName[USER_NAME_SIZE];
+    snprintf(shownName, sizeof shownName, "%s", newName != nullptr ? newName : names.target);
+    blankControls(shownName);
     makeServerActionLog(serverState, state, user, action, target);
-    WizGlobalMessage(notice, names.target, names.speaker,
-                     newName != nullptr ? newName : names.target);
+    WizGlobalMessage(notice, names.target, names.speaker, shownName);
     if (newName != nullptr)
         deliverRename(state, user, target, newName, len);
     return 1;
@@ -508,6 +521,8 @@ static void roomSwitch(const RoomSwitch *sw, ServerUserRec *user, ServerRoomRec 
     char name[USER_NAME_SIZE];
     getRoomName(roomName, room);
     getCUserName(name, user);
+    logField(roomName);
+    logField(name);
     FormattedLogMessage(user, sw->tag, "{%d} {%s} {%s}", (int)room->room.roomID, roomName, name);
 }
 

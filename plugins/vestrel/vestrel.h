@@ -306,6 +306,11 @@ struct CmdTable {
 /* rank and targetRank change at run time (setrank lines). */
 extern CmdTable cmdTable[NBR_COMMANDS];
 
+/* The ranks the table is built with, kept before any setrank line. */
+void rememberBuiltinRanks(void);
+int builtinRank(const CmdTable *row);
+int builtinTargetRank(const CmdTable *row);
+
 int wordLength(const char *start);
 char *nextWord(const char *s);
 int wordCmp(const char *word1, const char *word2);
@@ -349,6 +354,7 @@ int do_unlistgag(CMD_PARAMS);
 int do_unnamegag(CMD_PARAMS);
 int do_unpagegag(CMD_PARAMS);
 int do_userprefs(CMD_PARAMS);
+int isHiddenFrom(ServerUserRec *targetUser, ServerUserRec *user);
 int userIsHidden(ServerState *serverState, MyState *state, ServerUserRec *targetUser,
                  ServerUserRec *user);
 
@@ -408,6 +414,8 @@ ServerRoomRec *roomOf(MyState *state, ServerUserRec *user);
 int rankOf(MyState *state, ServerUserRec *user);
 void resetUser(ServerState *serverState, MyState *state);
 void dressInPin(ServerUserRec *user);
+void blankControls(char *text);
+void logField(char *text);
 void dropRoomSanctions(ServerUserRec *user, UserDat *ud);
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user);
 void logMessage(ServerUserRec *user, const char *message, int toServer);
@@ -502,6 +510,9 @@ ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *mess
 
 int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
             const char *where);
+/* The chat rules after the command interpreter: 1 when they refuse the line. */
+int chatRefused(const char *line, ServerState *serverState, MyState *state);
+int announcementRefused(const char *text, ServerState *serverState, MyState *state);
 int isPageCommand(const char *line, ServerState *serverState, MyState *state);
 int pageIsNotAcceptable(ServerState *serverState, MyState *state, const char *line);
 int checkName(unsigned char *pname, ServerState *serverState, MyState *state, const char *mtype);
