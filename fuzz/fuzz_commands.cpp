@@ -43,6 +43,11 @@ const char *const kReloads[] = {
     "rtakedelay off\nmroomdiscipline 0\n",
 };
 
+// Limit lines a reload puts before the world's own, so that they win: a
+// chat limit a few lines spend, and the spoof rule.
+const char *const kReloadLimits[] = {"", "spoof all warn\n", "chat 3 0.05 all warn\n",
+                                     "chat 2 0.02 all\nspoof all\n"};
+
 constexpr uint32_t kGuestCounter = 0x900; // guest clients share one
 
 std::vector<fuzz::UserSpec> worldUsers()
@@ -51,7 +56,7 @@ std::vector<fuzz::UserSpec> worldUsers()
     return {{"guest", 0, 0, 0x0A000001, kGuestCounter},
             {"member", 1, 0, 0x0A000002},
             {"mel", 1, World::kMemberRoom, 0x0A000003, 0, 0, World::kMemberRoom},
-            {"wiz", 2, 0, 0x0A000004},
+            {"wiz", 2, 0, 0x0A000004, 0, 0, -1, true},
             {"god", 3, 0, 0x0A000005},
             {"visitor", 1, World::kMemberRoom, 0x0A000006},
             {"guest2", 0, 5, 0x0A000007, kGuestCounter},
@@ -113,7 +118,7 @@ void rename(fuzz::World &w, ServerUserRec *u, const std::string &name)
     fuzz::Snapshot before = fuzz::snapshot(w, u);
     h.rename(u, name);
     h.advance(2);
-    fuzz::checkLine(w, u, "(a name change to " + name + ")", before);
+    fuzz::checkLine(w, u, nullptr, "(a name change to " + name + ")", before);
     fuzz::checkName(w, u, name);
 }
 
@@ -130,14 +135,16 @@ void speak(fuzz::World &w, ServerUserRec *u, ServerUserRec *to, RoomID dest,
     fuzz::Snapshot before = checked ? fuzz::snapshot(w, u) : fuzz::Snapshot{};
     if (dest >= 0)
         h.gotoRoom(u, dest);
+    before.lineAt = h.transcript().size();
     if (to != nullptr)
         h.whisper(u, to, line);
     else
         h.say(u, line);
     if (!checked)
         return;
+    before.answeredAt = h.transcript().size();
     h.advance(2);
-    fuzz::checkLine(w, u, line, before);
+    fuzz::checkLine(w, u, to, line, before);
 }
 
 fuzz::World *g_world = nullptr;
@@ -172,7 +179,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (ServerUserRec *u = w.user(static_cast<uint8_t>(rec[1])))
                 rename(w, u, rec.substr(2));
         } else if (rec.size() >= 2 && rec[0] == '!') {
-            w.reload(kReloads[static_cast<uint8_t>(rec[1]) % std::size(kReloads)]);
+            size_t k = static_cast<uint8_t>(rec[1]);
+            w.reload(kReloadLimits[(k / std::size(kReloads)) % std::size(kReloadLimits)],
+                     kReloads[k % std::size(kReloads)]);
         } else if (rec.size() >= 2) {
             ServerUserRec *u = w.user(static_cast<uint8_t>(rec[0]));
             ServerUserRec *to = rec[1] == '-' ? nullptr : w.user(static_cast<uint8_t>(rec[1]));

@@ -1,6 +1,8 @@
 #include "oracle.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <set>
 
@@ -126,9 +128,43 @@ bool memberWithCounter(World &w, ClientID counter)
     return false;
 }
 
+// The lines the plug-in answered the speaker with, from `from` on.
+std::vector<std::string> answers(World &w, const std::string &who, size_t from, size_t to)
+{
+    std::vector<std::string> out;
+    const auto &t = w.host().transcript();
+    for (size_t i = from; i < to && i < t.size(); i++) {
+        for (const std::string &head : {who + ": ", who + " (private): "}) {
+            if (t[i].rfind(head, 0) == 0)
+                out.push_back(t[i].substr(head.size()));
+        }
+    }
+    return out;
+}
+
+// Where `name` stands in `text` as a word of its own, in any case.
+std::vector<size_t> wordsOf(const std::string &text, const std::string &name)
+{
+    std::vector<size_t> at;
+    if (name.empty())
+        return at;
+    auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    for (size_t i = 0; i + name.size() <= text.size(); i++) {
+        bool same = true;
+        for (size_t k = 0; k < name.size() && same; k++)
+            same = std::tolower(static_cast<unsigned char>(text[i + k])) ==
+                   std::tolower(static_cast<unsigned char>(name[k]));
+        if (same && (i == 0 || !isWord(text[i - 1])) &&
+            (i + name.size() == text.size() || !isWord(text[i + name.size()])))
+            at.push_back(i);
+    }
+    return at;
+}
+
 struct Check {
     World &w;
     ServerUserRec *speaker;
+    ServerUserRec *to;
     const std::string &line;
     const Snapshot &before;
     std::string who;
@@ -201,6 +237,96 @@ struct Check {
     // The absence of the owner that rtake waits for, as it was before.
     bool takeable(RoomID id) const { return before.takeable.count(id) != 0; }
 
+    void texts() const
+    {
+        if (w.host().controlTexts() != before.controlTexts)
+            fail("a notice, room message or log line with a control byte");
+        const UserState &was = before.users.at(who);
+        bool silenced = before.chatSpent || (was.roomBits & UD_RGAG);
+        if (!silenced || speaker->user.roomID != was.room)
+            return;
+        RoomID here = speaker->user.roomID;
+        auto room = before.rooms.find(here);
+        ServerRoomRec *r = w.host().room(here);
+        if (room == before.rooms.end() || r == nullptr || r->memberOwner != room->second.owner)
+            return; // a take announces the new owner: the server's words, not his
+        if (w.host().roomMessages() != before.roomMessages)
+            fail("an announcement while gagged or past his chat limit");
+        const auto &t = w.host().transcript();
+        std::string reply = " (private): Message from " + before.users.at(who).name + ": ";
+        for (size_t i = before.transcriptAt; i < t.size(); i++) {
+            if (t[i].find(reply) != std::string::npos)
+                fail("a reply while gagged or past his chat limit");
+        }
+    }
+
+    // The command the line names, if it is one.
+    const CmdTable *command() const
+    {
+        if (line.empty() || (line[0] != '`' && line[0] != '\''))
+            return nullptr;
+        return findCommand(pluginState(w), line.c_str() + 1);
+    }
+
+    // Whether the command looks its target up for this speaker, as the
+    // interpreter decides it before any lookup.
+    bool aimsAtOthers(const CmdTable *row) const
+    {
+        int rank = w.host().rankOf(speaker);
+        ServerRoomRec *room = w.host().room(speaker->user.roomID);
+        bool owner =
+            (row->flags & CF_MROOM) && isRoomOwner(w.host().state(), pluginState(w), speaker, room);
+        if (rank < row->targetRank && !owner)
+            return false;
+        return (row->flags & (CF_NAMETARGET | CF_WHISPERONLY)) || row->targetRank <= 3;
+    }
+
+    void hidden() const
+    {
+        const CmdTable *row = command();
+        std::vector<std::string> said = answers(w, who, before.lineAt, before.answeredAt);
+        // Looked up by the name he typed, or whispered to: absent.
+        ServerUserRec *target = nullptr;
+        std::string absent;
+        if (row == nullptr || !aimsAtOthers(row)) {
+            // the line names nobody the command looks up
+        } else if (to != nullptr) {
+            target = to;
+            absent = "Whisper target not found";
+        } else if (row->flags & CF_NAMETARGET) {
+            const char *cp = nextWord(line.c_str());
+            if (cp != nullptr) {
+                target = GetServerUserByName(cp);
+                absent = std::string("User ") + cp + " not found";
+            }
+        }
+        if (target != nullptr && target != speaker && isHiddenFrom(target, speaker)) {
+            static const std::set<std::string> beforeLookup = {
+                "Sorry - you are not privileged to use that command",
+                "Sorry - you are not the owner of this room",
+                "Command must be given in a member room"};
+            for (const std::string &a : said) {
+                if (a != absent && beforeLookup.count(a) == 0)
+                    fail("a hidden user was not answered as absent: " + a);
+            }
+        }
+        // No answer names him in a spelling the speaker did not type.
+        static const std::set<std::string> showOwners = {"rwho", "rtake", "rpage"};
+        if (row != nullptr && showOwners.count(row->command) != 0)
+            return;
+        for (ServerUserRec *u = w.host().state()->userList; u != nullptr; u = u->nextUser) {
+            if (u == speaker || !isHiddenFrom(u, speaker))
+                continue;
+            std::string name = userState(u).name;
+            for (const std::string &a : said) {
+                for (size_t at : wordsOf(a, name)) {
+                    if (line.find(a.substr(at, name.size())) == std::string::npos)
+                        fail("an answer names a hidden user: " + a);
+                }
+            }
+        }
+    }
+
     void self() const
     {
         const UserState &was = before.users.at(who);
@@ -216,6 +342,10 @@ struct Check {
         }
         if (now.room == was.room && (was.roomBits & ~now.roomBits) != 0)
             fail("he shed a sanction of the room he stays in");
+        if (was.pinned && now.pinned &&
+            (now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
+             !sameProps(now.props, was.props)))
+            fail("he moved or changed while an operator's pin holds him");
     }
 };
 
@@ -231,6 +361,24 @@ bool matches(const RoomBadActor *e, ServerUserRec *u, int rank)
     if (rank != 0 && u->counter != 0 && static_cast<uint32_t>(e->counter) == u->counter)
         return true;
     return u->puidCtr != 0 && static_cast<uint32_t>(e->puid) == u->puidCtr;
+}
+
+// Whether a chat line of his would be refused now: the counter's own
+// arithmetic (whole seconds, forgiveness truncated), on the entry of his
+// room.
+bool chatSpent(World &w, ServerUserRec *u)
+{
+    MyState *state = pluginState(w);
+    UserDat *ud = userDat(u);
+    if (ud == nullptr || w.host().rankOf(u) >= 2)
+        return false;
+    LimitValue *e =
+        getRoomLimitForRoom(w.host().state(), state, state->limits[L_CHAT], u->user.roomID);
+    if (e == nullptr || e->maximum == LIMIT_UNLIMITED)
+        return false;
+    double forgiven = std::trunc(std::difftime(std::time(nullptr), ud->chat.lastTime) * e->decay);
+    double count = std::max(0.0, static_cast<double>(ud->chat.numberRecent) - forgiven);
+    return count >= static_cast<double>(e->maximum);
 }
 
 } // namespace
@@ -317,12 +465,16 @@ Snapshot snapshot(World &w, ServerUserRec *speaker)
             findRoomOwner(w.host().state(), r) == nullptr && ownerAwayTooLong(state, r))
             s.takeable.insert(r->room.roomID);
     }
-    s.transcriptAt = w.host().transcript().size();
+    s.chatSpent = speaker != nullptr && chatSpent(w, speaker);
+    s.transcriptAt = s.lineAt = s.answeredAt = w.host().transcript().size();
     s.notices = w.host().operatorNotices();
+    s.controlTexts = w.host().controlTexts();
+    s.roomMessages = w.host().roomMessages();
     return s;
 }
 
-void checkLine(World &w, ServerUserRec *speaker, const std::string &line, const Snapshot &before)
+void checkLine(World &w, ServerUserRec *speaker, ServerUserRec *to, const std::string &line,
+               const Snapshot &before)
 {
     std::string who = w.host().handleOf(speaker);
     if (before.users.count(who) == 0)
@@ -330,10 +482,12 @@ void checkLine(World &w, ServerUserRec *speaker, const std::string &line, const 
     // The room he owned when he spoke: a line that hands it over or
     // deletes it still acted in it.
     checkWorld(w, who + " said \"" + line + "\"", before);
-    Check c{w, speaker, line, before, who, before.ownRoom};
+    Check c{w, speaker, to, line, before, who, before.ownRoom};
     c.noticesAndLogs();
     c.others();
     c.rooms();
+    c.texts();
+    c.hidden();
     if (w.host().user(who) == speaker)
         c.self();
 }

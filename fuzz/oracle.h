@@ -39,8 +39,10 @@ struct Snapshot {
     std::map<RoomID, RoomState> rooms;
     std::set<RoomID> takeable; // member rooms whose owner has been away long enough
     RoomID ownRoom = -1;       // the member room the speaker owns
+    bool chatSpent = false;    // the speaker's chat limit refuses his next line
     size_t transcriptAt = 0;
-    size_t notices = 0;
+    size_t lineAt = 0, answeredAt = 0; // the answers to the line itself
+    size_t notices = 0, controlTexts = 0, roomMessages = 0;
 };
 
 // The world as a line of `speaker` finds it.
@@ -69,9 +71,20 @@ void checkWorld(World &w, const std::string &what, const Snapshot &before);
 //   ban list, or goes; a room changes owner only to him, by a take that
 //   the owner's absence allows, or, his own, to a member; a room made is a
 //   member's;
-// - the speaker gets into no room whose entry check refuses him, and
-//   sheds none of his room sanctions while he stays in the room.
-void checkLine(World &w, ServerUserRec *speaker, const std::string &line, const Snapshot &before);
+// - the speaker gets into no room whose entry check refuses him, sheds
+//   none of his room sanctions while he stays in the room, and while an
+//   operator's pin holds him stays where and as he is;
+// - no notice, room message or log line of the plug-in holds a control
+//   byte;
+// - gagged in his room or past his chat limit, no announcement or reply of
+//   his reaches anybody;
+// - a user hidden from him is answered, when he names him or whispers a
+//   command to him, as a user who is not there, and no answer to him names
+//   a hidden user in a spelling he did not type (rwho, rtake and rpage,
+//   which show a member room's owner, aside).
+// `to` is the user he whispered the line to, or null.
+void checkLine(World &w, ServerUserRec *speaker, ServerUserRec *to, const std::string &line,
+               const Snapshot &before);
 
 // After a user below the operators' rank renamed himself: his name finds
 // him, and nobody else.

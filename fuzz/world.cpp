@@ -154,9 +154,9 @@ void World::writeParams(const std::string &params)
     std::ofstream(dir_ + "/world.conf", std::ios::binary | std::ios::trunc) << params;
 }
 
-void World::reload(const std::string &extraLines)
+void World::reload(const std::string &first, const std::string &last)
 {
-    writeParams(params_ + extraLines);
+    writeParams(first + params_ + last);
     loadParameterFile(static_cast<MyState *>(host_->pluginData()), nullptr);
     reloaded_ = true;
 }
@@ -172,6 +172,7 @@ ServerUserRec *World::connectUser(size_t i, const Identity &who)
     o.counter = who.counter.value_or(s.counter != 0 ? s.counter : 0x100 + static_cast<uint32_t>(i));
     o.puid = who.puid.value_or(s.puid != 0 ? s.puid : 0x200 + static_cast<uint32_t>(i));
     o.logonDelay = who.logonDelay;
+    o.hidden = s.hidden;
     return host_->connect(o);
 }
 
@@ -253,6 +254,8 @@ void World::restoreUser(size_t i)
     }
     host_->setRank(u, s.rank);
     u->flags &= static_cast<uint16>(UF_Wizard | UF_God | UF_LogonComplete);
+    if (s.hidden)
+        u->flags |= UF_Hidden;
     u->actionList = nullptr;
     u->lastESPsender = 0;
     unsigned char pname[32] = {static_cast<unsigned char>(std::strlen(s.handle))};

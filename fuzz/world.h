@@ -63,6 +63,7 @@ struct UserSpec {
     uint32_t counter = 0; // 0: one of his own
     uint32_t puid = 0;    // 0: one of his own
     RoomID owns = -1;     // the member room he owns, or -1
+    bool hidden = false;  // the server hides him from non-operators
 };
 
 // Who a user is to the server, where it differs from his spec: a value
@@ -90,9 +91,9 @@ class World
 
     // User i logs off and on again, into his own room, as `who` says.
     ServerUserRec *reconnect(size_t i, const Identity &who);
-    // The plug-in reloads with these lines after the world's own; the next
-    // reset puts the world's file back.
-    void reload(const std::string &extraLines);
+    // The plug-in reloads with `first` before the world's own lines and
+    // `last` after them; the next reset puts the world's file back.
+    void reload(const std::string &first, const std::string &last);
 
     // Puts users, rooms and ranks back as built; every so many inputs the
     // whole world is shut down (checked for leaks) and built again.

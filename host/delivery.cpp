@@ -142,9 +142,23 @@ void Host::applyLooseProp(ServerUserRec *user, ClientMsg *msg)
 }
 
 // What the server does with a message that the plug-in let through.
+// An operator's pin holds a user (not another operator) where he is and
+// as he is: he does not walk, leave the room or change his props.
+static bool heldByPin(uint32_t eventType)
+{
+    return eventType == MSG_ROOMGOTO || eventType == MSG_USERMOVE || eventType == MSG_USERDESC ||
+           eventType == MSG_USERPROP;
+}
+
 void Host::apply(ServerUserRec *user, ClientMsg *msg)
 {
     const std::string who = handleOf(user);
+    if ((user->flags & UF_Pinned) && rankOf(user) < 2 && heldByPin(msg->eventType)) {
+        emit("host: " + who + " is pinned");
+        if (msg->eventType == MSG_ROOMGOTO)
+            sendMsgNavError(toUser(user), SE_RoomUnknown);
+        return;
+    }
     switch (msg->eventType) {
     case MSG_TALK:
         applyChat(user, payloadText(msg, 0));

@@ -197,6 +197,14 @@ class Host
     // WizNeighborMessage), counted apart from the host's own pages.
     size_t operatorNotices() const { return operatorNotices_; }
     void countOperatorNotice() { operatorNotices_++; }
+    // Notices, room messages and log lines of the plug-in's that held a
+    // control byte (a line break from a user's text splits or forges a
+    // line there); the host's own lines are not counted.
+    size_t controlTexts() const { return controlTexts_; }
+    // Messages the plug-in sent to a room (RoomMessage).
+    size_t roomMessages() const { return roomMessages_; }
+    void countRoomMessage() { roomMessages_++; }
+    void noteText(const std::string &text);
     void clearTranscript() { transcript_.clear(); }
     std::function<void(const std::string &)> echo;
     void emit(const std::string &line);
@@ -279,6 +287,7 @@ class Host
 
     // The server's own commands (servercmds.cpp).
     void hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target);
+    void serverLog(ServerUserRec *user, const std::string &tag, const std::string &text);
     void memberRoomCommand(ServerUserRec *user, const std::string &word, const std::string &arg,
                            ServerUserRec *target);
     ServerRoomRec *ownedRoom(ServerUserRec *user) const;
@@ -296,6 +305,8 @@ class Host
     // The transcript.
     std::vector<std::string> transcript_;
     size_t operatorNotices_ = 0;
+    size_t controlTexts_ = 0;
+    size_t roomMessages_ = 0;
     bool quiet_ = false;
 };
 

@@ -106,6 +106,12 @@ std::string serverCommandWord(const std::string &typed)
     return word;
 }
 
+// The server's own log line, as the log service writes the plug-in's.
+void Host::serverLog(ServerUserRec *user, const std::string &tag, const std::string &text)
+{
+    emit("log [" + tag + "] " + handleOf(user) + ": " + text);
+}
+
 // A chat line that begins with a backtick or an apostrophe and that the
 // plug-in let through: the server's own command of that word, if it has one.
 void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserRec *target)
@@ -134,7 +140,7 @@ void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserR
             UserMessage(user, "kill must be whispered by an operator");
             return;
         }
-        FormattedLogMessage(user, "kill", "%s", handleOf(target).c_str());
+        serverLog(user, "kill", handleOf(target));
         scheduleKill(target, K_Verbose, arg.empty() ? "killed by an operator" : arg.c_str());
     } else if (word == "banip") {
         unsigned a, b, c, d;
@@ -149,9 +155,9 @@ void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserR
         uint32_t ip;
         std::memcpy(&ip, octets, 4);
         bannedIps_.push_back(ip);
-        FormattedLogMessage(user, "banip", "%s", ipText(ip).c_str());
+        serverLog(user, "banip", ipText(ip));
     } else if (word == "comment") {
-        FormattedLogMessage(user, "comment", "%s", arg.c_str());
+        serverLog(user, "comment", arg);
     } else if (word == "newroom" || word == "rdelete" || word == "rowner" || word == "rkick" ||
                word == "runkick" || word == "rscripts" || word == "rpaint" || word == "rpicture") {
         memberRoomCommand(user, word, arg, target);

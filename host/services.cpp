@@ -124,7 +124,9 @@ void UserPrivateMessage(ServerUserRec *user, const char *fmt, ...)
 
 void RoomMessage(ServerRoomRec *room, const char *fmt, ...)
 {
+    host().countRoomMessage();
     FORMAT_TEXT(fmt, text);
+    host().noteText(text);
     host().emit(roomLabel(room) + ": " + text);
 }
 
@@ -138,6 +140,7 @@ void WizGlobalMessage(const char *fmt, ...)
 {
     host().countOperatorNotice();
     FORMAT_TEXT(fmt, text);
+    host().noteText(text);
     host().emit("wizards: " + text);
 }
 
@@ -145,12 +148,14 @@ void WizGlobalMessage(const char *fmt, ...)
 void GodGlobalMessage(const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
+    host().noteText(text);
     host().emit("gods " + host().operatorsIn(3, nullptr) + ": " + text);
 }
 
 void WizRoomMessage(ServerRoomRec *room, const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
+    host().noteText(text);
     std::string to = room != nullptr ? host().operatorsIn(2, room) : "[]";
     host().emit("wizards in " + roomLabel(room) + " " + to + ": " + text);
 }
@@ -160,6 +165,7 @@ void WizNeighborMessage(ServerUserRec *user, const char *fmt, ...)
 {
     host().countOperatorNotice();
     FORMAT_TEXT(fmt, text);
+    host().noteText(text);
     ServerRoomRec *room = user != nullptr ? host().room(user->user.roomID) : nullptr;
     std::string to = room != nullptr ? host().operatorsIn(2, room, user) : "[]";
     host().emit("wizards near " + host().handleOf(user) + " " + to + ": " + text);
@@ -168,6 +174,7 @@ void WizNeighborMessage(ServerUserRec *user, const char *fmt, ...)
 void FormattedLogMessage(ServerUserRec *user, const char *tag, const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
+    host().noteText(text);
     std::string head = "log [" + std::string(tag != nullptr ? tag : "") + "]";
     if (user != nullptr)
         head += " " + host().handleOf(user);

@@ -422,4 +422,204 @@ TEST_F(SanctionsHold, ARoomHasNoMorePlacesThanItHas)
     EXPECT_EQ(wiz->user.roomID, 0) << "an operator finds the room full too";
 }
 
+TEST_F(SanctionsHold, AKickedUserWithNowhereToGoIsLoggedOff)
+{
+    for (int i = 0; i < host->state()->maxPeoplePerRoom - 1; i++)
+        ASSERT_NE(connect("e" + std::to_string(i), 1, 0),
+                  nullptr); // with wiz, the entrance is full
+    visitor("k", 12);
+    lines();
+    // The server cannot put him out either, and nothing runs on for ever.
+    auto out = type(ann, "`rkick k");
+    host->advance(2);
+    EXPECT_EQ(host->user("k"), nullptr);
+    EXPECT_TRUE(contains(out, "k: Sorry - you've been kicked from that room"));
+}
+
+TEST_F(SanctionsHold, TheRoomsSanctionsHoldFromTheMomentOfEntry)
+{
+    struct Case {
+        const char *name;
+        const char *cmd;
+        int logonDelay;
+        bool says, stays;
+    };
+    const Case cases[] = {
+        {"gagged, logging on into the room", "`rgag ", 0, false, true},
+        {"kicked, logging on into the room", "`rkick ", 0, true, false},
+        {"gagged, his counter known late", "`rgag ", 3, false, true},
+        {"pinned, his counter known late", "`rpin ", 3, true, true},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string handle = "p" + std::to_string(n++);
+        vh::UserOptions o;
+        o.handle = handle;
+        o.counter = 0x7000 + n;
+        o.room = 12;
+        ServerUserRec *u = host->connect(o);
+        host->advance(2);
+        type(ann, c.cmd + handle);
+        host->advance(1);
+        host->disconnect(u);
+        // Back from another address and machine: only his counter tells.
+        o.logonDelay = c.logonDelay;
+        u = host->connect(o);
+        if (c.logonDelay > 0)
+            host->advance(c.logonDelay + 1);
+        lines();
+        host->say(u, "here I am");
+        EXPECT_EQ(saw(handle + " says: here I am"), c.says);
+        EXPECT_EQ(u->user.roomID == 12, c.stays);
+        if (std::string(c.cmd) == "`rpin ") {
+            EXPECT_EQ(u->user.nbrProps, 1) << "the pin costume";
+        }
+        host->disconnect(u);
+    }
+}
+
+TEST_F(SanctionsHold, ASanctionGoesInTheUsersOwnEntry)
+{
+    const uint32_t shared = (10u << 24) | 9u;
+    auto connectAs = [&](const char *handle, uint32_t ip, uint32_t counter, uint32_t puid) {
+        vh::UserOptions o;
+        o.handle = handle;
+        o.ip = ip;
+        o.counter = counter;
+        o.puid = puid;
+        o.room = 12;
+        ServerUserRec *u = host->connect(o);
+        host->advance(2);
+        return u;
+    };
+    ServerUserRec *yve = connectAs("yve", shared, 0x78, 0x98);
+    type(ann, "`rgag yve");
+    ServerUserRec *bob = connectAs("bob", shared, 0x77, 0x99);
+    type(ann, "`rkick bob");
+    host->disconnect(bob);
+    bob = connectAs("bob", (10u << 24) | 7u, 0x77, 0x99); // another address
+    EXPECT_EQ(bob->user.roomID, 0) << "his own client and machine were recorded";
+    EXPECT_EQ(getUserSanctions(state(), yve, host->room(12), ud(yve)), RS_GAG | RS_KICK)
+        << "yve shares the address the kick was recorded with";
+    int entries = 0;
+    for (RoomBadActor *e = rd(12)->badActorList; e != nullptr; e = e->next)
+        entries++;
+    EXPECT_EQ(entries, 2);
+
+    // A lift reaches every entry that holds him.
+    rememberPerp(host->state(), state(), yve, host->room(12), RS_KICK);
+    forgivePerp(host->state(), state(), yve, host->room(12), RS_KICK);
+    EXPECT_EQ(getUserSanctions(state(), yve, host->room(12), ud(yve)), RS_GAG);
+}
+
+TEST_F(SanctionsHold, WhatAUserIsMadeToWearHeCannotTakeOff)
+{
+    ServerUserRec *v = visitor("v", 12);
+    ServerUserRec *other = visitor("other", 12);
+    host->props(other, {{42, 0}});
+    config("mroomdiscipline 5\ntake all\n");
+    struct Case {
+        const char *name;
+        const char *by;
+    };
+    const Case cases[] = {
+        {"pinned by the room", "`rpin v"},
+        {"prop-gagged by the room", "`rpropgag v"},
+        {"pinned by an operator", "`pinx v"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        type(std::string(c.by) == "`pinx v" ? wiz : ann, c.by);
+        if (std::string(c.by) == "`pinx v")
+            host->gotoRoom(wiz, 12);
+        host->advance(1);
+        std::vector<AssetSpec> was(v->user.propSpec, v->user.propSpec + v->user.nbrProps);
+        type(v, "`take other");
+        EXPECT_EQ(v->user.nbrProps, was.size());
+        for (const char *lift : {"`runpin v", "`runpropgag v"})
+            type(ann, lift);
+        v->flags &= ~UF_Pinned;
+        host->advance(1);
+    }
+}
+
+TEST_F(SanctionsHold, ALogonKeepsNoNameAnotherHolds)
+{
+    std::string longName(31, 'x');
+    connect(longName, 1, 0);
+    struct Case {
+        std::string logon, name;
+    };
+    const Case cases[] = {
+        {"ann", "ann2"},
+        {"ANN", "ANN2"},
+        {"nobody", "nobody"},
+        {longName, longName.substr(0, 30) + "2"},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.logon);
+        vh::UserOptions o;
+        o.handle = "h" + std::to_string(n++);
+        o.logonName = c.logon;
+        ServerUserRec *u = host->connect(o);
+        ASSERT_NE(u, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<const char *>(u->user.name + 1), u->user.name[0]),
+                  c.name);
+        host->disconnect(u);
+    }
+    EXPECT_EQ(GetServerUserByName("ann"), ann);
+}
+
+TEST_F(SanctionsHold, NoRoomIsGivenToAUserWithoutHisIdentity)
+{
+    config("mroomdiscipline 5\nrtakedelay 0\n");
+    vh::UserOptions o;
+    o.handle = "late";
+    o.room = 12;
+    o.logonDelay = 30;
+    ServerUserRec *late = host->connect(o);
+    host->advance(2);
+    ASSERT_EQ(late->counter, 0u);
+    host->disconnect(ben);
+    host->advance(2);
+    struct Case {
+        ServerUserRec *speaker;
+        RoomID in;
+        const char *line;
+    };
+    const Case cases[] = {
+        {ann, 12, "`rowner late"},
+        {late, 0, "`newroom"},
+        {late, 13, "`rtake"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        host->gotoRoom(c.speaker, c.in);
+        host->advance(1);
+        EXPECT_TRUE(contains(type(c.speaker, c.line),
+                             host->handleOf(c.speaker) +
+                                 ": A member room can't be given before the logon is complete"));
+    }
+    EXPECT_EQ(host->room(12)->memberOwner, ann->counter);
+    EXPECT_NE(host->room(13)->memberOwner, 0u);
+}
+
+TEST_F(SanctionsHold, AnOperatorsPinHoldsHisOwnRoomToo)
+{
+    host->gotoRoom(ann, 0);
+    host->advance(1);
+    type(wiz, "`pinx ann");
+    ASSERT_TRUE(ann->flags & UF_Pinned);
+    Point at = ann->user.roomPos;
+    host->gotoRoom(ann, 12);
+    host->moveTo(ann, 10, 10);
+    host->props(ann, {{7, 0}});
+    EXPECT_EQ(ann->user.roomID, 0);
+    EXPECT_EQ(ann->user.roomPos.h, at.h);
+    EXPECT_EQ(ann->user.nbrProps, 1);
+    EXPECT_EQ(ann->user.propSpec[0].id, PIN_PROP_ID);
+}
+
 } // namespace

@@ -172,7 +172,8 @@ static ClientMsg *roomChange(ServerState *serverState, MyState *state, ClientMsg
      * without a member owner is nobody's, whatever a stale pointer says.
      * What the room he leaves held him with stays behind, as on any move. */
     ServerRoomRec *room = GetRoom(dest);
-    if (user->lastOwnedRoom != nullptr && isOwnerByCounter(user, room)) {
+    if (user->lastOwnedRoom != nullptr && isOwnerByCounter(user, room) &&
+        !(user->flags & UF_Pinned)) { /* forcing the lock is not forcing an operator's pin */
         UserDat *ud = getUserDat(state, user);
         if (ud != nullptr)
             dropRoomSanctions(user, ud);

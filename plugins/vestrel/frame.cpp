@@ -490,11 +490,17 @@ void noteRoomDeletion(ServerState *serverState, AnyType pluginDat, ServerRoomRec
     }
 }
 
+/* The room's sanctions hold from the moment he is in it: the room-entry
+ * action of a logon comes a second later, and a client says much in a
+ * second. A delay of 0 runs before the server reads his next message. */
 void noteUserRoomEntry(ServerState *serverState, AnyType pluginDat, ServerUserRec *user,
                        ServerRoomRec *room)
 {
     (void)serverState;
-    (void)pluginDat;
-    (void)user;
-    (void)room;
+    MyState *state = (MyState *)pluginDat;
+    if (state == nullptr || user == nullptr || room == nullptr)
+        return;
+    UserDat *ud = getUserDat(state, user);
+    if (ud != nullptr && getUserSanctions(state, user, room, ud) != 0)
+        scheduleAction(state, user->user.userID, TA_SANCTIONS, 0);
 }

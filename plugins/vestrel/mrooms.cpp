@@ -9,6 +9,22 @@
 /* ---- Ownership ------------------------------------------------------------ */
 
 static const char kGuestOwnsNothing[] = "A guest can't own a member room";
+static const char kNoIdentityYet[] = "A member room can't be given before the logon is complete";
+
+/* A room is owned by its owner's counter; a counter of 0 (logon data still
+ * to come) would make the room nobody's, for ever. */
+static int refusedOwner(ServerUserRec *user, ServerUserRec *owner)
+{
+    if (UserRank(owner) < 1) {
+        UserMessage(user, "%s", kGuestOwnsNothing);
+        return 1;
+    }
+    if (owner->counter == 0) {
+        UserMessage(user, "%s", kNoIdentityYet);
+        return 1;
+    }
+    return 0;
+}
 
 /* A lastOwnedRoom may point at a room that has passed to somebody else, so
  * every test compares the room's memberOwner with the user's counter too. */
@@ -85,10 +101,8 @@ int roomEntryPermitted(ServerState *serverState, MyState *state, RoomID dest, Se
 
 int do_newroom(CMD_PARAMS)
 {
-    if (UserRank(user) < 1) {
-        UserMessage(user, "%s", kGuestOwnsNothing);
+    if (refusedOwner(user, user))
         return 1;
-    }
     if (ownsMemberRoom(user))
         return 0; /* the host answers a second room itself */
     if (user->flags & UF_Pinned) {
@@ -149,10 +163,8 @@ int do_rtake(CMD_PARAMS)
         return 1;
     }
 
-    if (UserRank(user) < 1) {
-        UserMessage(user, "%s", kGuestOwnsNothing);
+    if (refusedOwner(user, user))
         return 1;
-    }
 
     user->lastOwnedRoom = userRoom;
     userRoom->memberOwner = user->counter;
@@ -175,10 +187,8 @@ int do_rtake(CMD_PARAMS)
  * owner's pointer to it. */
 int do_rowner(CMD_PARAMS)
 {
-    if (UserRank(targetUser) < 1) {
-        UserMessage(user, "%s", kGuestOwnsNothing);
+    if (refusedOwner(user, targetUser))
         return 1;
-    }
     if (ownsMemberRoom(targetUser)) {
         UserMessage(user, "That user already owns a member room");
         return 1;

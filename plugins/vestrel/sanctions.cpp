@@ -51,9 +51,21 @@ int getUserSanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room, U
     return flags;
 }
 
-/* A known user gains the sanction in his entry, which keeps its place; a
- * new one goes to the head of the list, dropping the oldest entry of a full
- * list. */
+/* An entry that matches the user by his address alone may be another's
+ * who shares it: a sanction laid there would not follow him to another
+ * address, and would fall on the other. Such an entry is not his own. */
+static int isOwnEntry(const RoomBadActor *entry, ServerUserRec *user, const UserDat *ud)
+{
+    if (ud != nullptr && ud->clientType == CLIENT_TYPE_ADDRESS_ONLY)
+        return matchesUser(entry, user, ud);
+    RoomBadActor withoutAddress = *entry;
+    withoutAddress.ipAddress = 0;
+    return matchesUser(&withoutAddress, user, ud);
+}
+
+/* A known user gains the sanction in his own entry, which keeps its place;
+ * a new one goes to the head of the list, dropping the oldest entry of a
+ * full list. */
 void rememberPerp(ServerState *serverState, MyState *state, ServerUserRec *user,
                   ServerRoomRec *room, int sanction)
 {
@@ -66,7 +78,7 @@ void rememberPerp(ServerState *serverState, MyState *state, ServerUserRec *user,
     int count = 0;
     RoomBadActor **last = nullptr;
     for (RoomBadActor **link = &rd->badActorList; *link != nullptr; link = &(*link)->next) {
-        if (matchesUser(*link, user, ud)) {
+        if (isOwnEntry(*link, user, ud)) {
             (*link)->flags |= sanction;
             return;
         }
@@ -91,8 +103,10 @@ void rememberPerp(ServerState *serverState, MyState *state, ServerUserRec *user,
     rd->badActorList = entry; /* owned by the room's RoomDat */
 }
 
-/* Clears the sanction in every entry of the user; an entry left with no
- * sanction is freed, and the walk ends there. */
+/* Clears the sanction in every entry of the user, and frees an entry left
+ * with none. Every entry that matches him holds against him, so the walk
+ * goes on to the end: a lift that stopped at the first freed entry would
+ * leave the sanction of the next one in force. */
 void forgivePerp(ServerState *serverState, MyState *state, ServerUserRec *user, ServerRoomRec *room,
                  int sanction)
 {
@@ -101,16 +115,20 @@ void forgivePerp(ServerState *serverState, MyState *state, ServerUserRec *user, 
     if (rd == nullptr)
         return;
     UserDat *ud = getUserDat(state, user);
-    for (RoomBadActor **link = &rd->badActorList; *link != nullptr; link = &(*link)->next) {
+    RoomBadActor **link = &rd->badActorList;
+    while (*link != nullptr) {
         RoomBadActor *entry = *link;
-        if (!matchesUser(entry, user, ud))
+        if (!matchesUser(entry, user, ud)) {
+            link = &entry->next;
             continue;
+        }
         entry->flags &= ~sanction;
         if (entry->flags == 0) {
-            *link = entry->next;
+            *link = entry->next; /* unlinked: the room's list owned it */
             DisposePtr((Ptr)entry);
-            return;
+            continue;
         }
+        link = &entry->next;
     }
 }
 

@@ -124,6 +124,56 @@ static ClientMsg *deleteLooseProp(ServerState *serverState, MyState *state, Clie
     return nullptr;
 }
 
+/* Names compare as the server's name lookup compares them: in any case,
+ * and without the blanks a line leaves at the end. */
+static int sameName(const char *a, size_t na, const char *b, size_t nb)
+{
+    while (na > 0 && a[na - 1] == ' ')
+        na--;
+    while (nb > 0 && b[nb - 1] == ' ')
+        nb--;
+    if (na != nb)
+        return 0;
+    for (size_t i = 0; i < na; i++) {
+        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i]))
+            return 0;
+    }
+    return 1;
+}
+
+/* A name another connected user holds: taking it would aim every command
+ * typed with that name (rkick, pinx, pagegag) at its taker. */
+static int nameHeldByAnother(ServerState *serverState, ServerUserRec *user,
+                             const unsigned char *pname)
+{
+    size_t n = pname[0] < USER_NAME_SIZE ? pname[0] : USER_NAME_SIZE - 1;
+    for (ServerUserRec *u = serverState->userList; u != nullptr; u = u->nextUser) {
+        size_t m = u->user.name[0] < USER_NAME_SIZE ? u->user.name[0] : USER_NAME_SIZE - 1;
+        if (u != user && sameName((const char *)pname + 1, n, (const char *)u->user.name + 1, m))
+            return 1;
+    }
+    return 0;
+}
+
+/* A logon under a name another user holds keeps the name with the first
+ * number after it that nobody holds ("mel2"), cut to fit 31 characters. */
+static void makeNameUnique(ServerState *serverState, ServerUserRec *user, unsigned char *pname)
+{
+    if (user == nullptr || isOperator(user) || !nameHeldByAnother(serverState, user, pname))
+        return;
+    unsigned char base[USER_NAME_SIZE];
+    memcpy(base, pname, sizeof base);
+    for (int k = 2; k < 1000; k++) {
+        char digits[8];
+        int nd = snprintf(digits, sizeof digits, "%d", k);
+        int keep = base[0] + nd > USER_NAME_SIZE - 1 ? USER_NAME_SIZE - 1 - nd : base[0];
+        memcpy(pname + 1 + keep, digits, (size_t)nd);
+        pname[0] = (unsigned char)(keep + nd);
+        if (!nameHeldByAnother(serverState, user, pname))
+            return;
+    }
+}
+
 static ClientMsg *logonRecord(ServerState *serverState, MyState *state, ClientMsg *message)
 {
     if (message->length < LOGON_RECORD_SIZE)
@@ -132,6 +182,7 @@ static ClientMsg *logonRecord(ServerState *serverState, MyState *state, ClientMs
     if (ud != nullptr)
         ud->clientType = (int)(read32(message->msg + LOGON_AUXFLAGS_OFFSET) & 0x80000000u);
     checkName(message->msg + LOGON_NAME_OFFSET, serverState, state, "logon");
+    makeNameUnique(serverState, serverState->currentUser, message->msg + LOGON_NAME_OFFSET);
     return message;
 }
 
@@ -224,19 +275,6 @@ static ClientMsg *props(ServerState *serverState, MyState *state, ClientMsg *mes
     return message;
 }
 
-/* A name another connected user holds, compared as the server's name
- * lookup compares: taking it would aim every command typed with that name
- * (rkick, pinx, pagegag) at its taker. */
-static int nameHeldByAnother(ServerUserRec *user, const unsigned char *pname)
-{
-    char name[USER_NAME_SIZE];
-    int n = pname[0] < USER_NAME_SIZE ? pname[0] : USER_NAME_SIZE - 1;
-    memcpy(name, pname + 1, (size_t)n);
-    name[n] = '\0';
-    ServerUserRec *holder = GetServerUserByName(name);
-    return holder != nullptr && holder != user;
-}
-
 static ClientMsg *nameChange(ServerState *serverState, MyState *state, ClientMsg *message)
 {
     ServerUserRec *user = serverState->currentUser;
@@ -248,7 +286,7 @@ static ClientMsg *nameChange(ServerState *serverState, MyState *state, ClientMsg
     if (message->length < 1 || message->length < (uint32)message->msg[0] + 1)
         return nullptr;
     if (checkName(message->msg, serverState, state, "username") ||
-        nameHeldByAnother(user, message->msg)) {
+        nameHeldByAnother(serverState, user, message->msg)) {
         UserMessage(user, "Sorry that name is illegal");
         return refuseAndReset(serverState, state);
     }

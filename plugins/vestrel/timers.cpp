@@ -74,19 +74,23 @@ int CheckUserIdle(ServerState *serverState, MyState *state)
 /* ---- Room entry and sanctions ---------------------------------------------- */
 
 /* The member-room sanctions of the user's current room: prop-gag, pin,
- * gag. The UserDat bits go again at the next room change. */
+ * gag. The UserDat bits go again at the next room change. A sanction he
+ * already bears is not laid on him twice (entry, logon and the sanction
+ * itself may each find him). */
 static void applySanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room)
 {
     UserDat *ud = getUserDat(state, user);
     if (ud == nullptr)
         return;
     int s = getUserSanctions(state, user, room, ud);
-    if (s & RS_PROPGAG) {
+    int stripped = 0; /* the pin costume, if he wore it, went with the rest */
+    if ((s & RS_PROPGAG) && !(ud->flags & UD_RPROPGAG)) {
         user->user.nbrProps = 0;
         sendMsgUserProp(toUserRoom(user), user, 0, nullptr);
         ud->flags |= UD_RPROPGAG;
+        stripped = 1;
     }
-    if (s & RS_PIN) {
+    if ((s & RS_PIN) && (!(ud->flags & UD_RPIN) || stripped)) {
         dressInPin(user);
         Point pin;
         pin.v = PIN_POS_V;
@@ -101,10 +105,13 @@ static void applySanctions(MyState *state, ServerUserRec *user, ServerRoomRec *r
         ud->sanctionRoom = room->room.roomID;
 }
 
+static const char kKicked[] = "Sorry - you've been kicked from that room";
+
 /* A user found in a room that has kicked him (he logged on straight into
  * it, or was let in before the kick was recorded) goes where a kick sends
  * users: the entrance. In the entrance itself there is nowhere to send
- * him. */
+ * him; when the entrance has no place for him he is logged off, as a move
+ * that cannot be made would only be tried again at every entry. */
 static int sendKickedOut(ServerState *serverState, MyState *state, ServerUserRec *user,
                          ServerRoomRec *room)
 {
@@ -112,9 +119,14 @@ static int sendKickedOut(ServerState *serverState, MyState *state, ServerUserRec
         return 0;
     if (!(getUserSanctions(state, user, room, getUserDat(state, user)) & RS_KICK))
         return 0;
+    UserMessage(user, "%s", kKicked);
+    ServerRoomRec *entrance = GetRoom(ENTRANCE_ROOM);
+    if (entrance == nullptr || entrance->room.nbrPeople >= serverState->maxPeoplePerRoom) {
+        ScheduleUserKill(user, K_Verbose, kKicked, 0);
+        return 1;
+    }
     clearDataForRoomChange(serverState, state, user);
     ChangeUserRoom(user, ENTRANCE_ROOM, 1);
-    UserMessage(user, "Sorry - you've been kicked from that room");
     return 1;
 }
 
@@ -281,10 +293,11 @@ static void logon(ServerState *serverState, MyState *state, TimerEvent *event)
     }
 
     /* The room-entry action may have run before his identities were all
-     * known: a room that kicked him by one that came late sends him out. */
+     * known: what the room holds against one that came late is laid on
+     * him now. */
     ServerRoomRec *room = getUserRoom(user);
-    if (room != nullptr)
-        sendKickedOut(serverState, state, user, room);
+    if (room != nullptr && !sendKickedOut(serverState, state, user, room))
+        applySanctions(state, user, room);
     DisposePtr((Ptr)event);
 }
 

@@ -469,6 +469,7 @@ int do_dress(CMD_PARAMS)
     return 1;
 }
 
+/* A pinned or prop-gagged user wears what he is made to wear. */
 int do_take(CMD_PARAMS)
 {
     if (getRoomLimit(serverState, state, state->limits[L_TAKE]) == nullptr ||
@@ -476,6 +477,9 @@ int do_take(CMD_PARAMS)
         UserMessage(serverState->currentUser, "The `take command is not permitted here");
         return 1;
     }
+    UserDat *ud = getUserDat(state, user);
+    if (isPinned(state, user) || (ud != nullptr && (ud->flags & UD_RPROPGAG)))
+        return 1;
     ChangeUserDesc(user, targetUser->user.colorNbr, targetUser->user.faceNbr,
                    targetUser->user.nbrProps, targetUser->user.propSpec);
     sendDesc(user);
