@@ -119,7 +119,7 @@ void rename(fuzz::World &w, ServerUserRec *u, const std::string &name)
     h.rename(u, name);
     h.advance(2);
     fuzz::checkLine(w, u, nullptr, "(a name change to " + name + ")", before);
-    fuzz::checkName(w, u, name);
+    fuzz::checkName(w, u, name, before);
 }
 
 // A line below the operators' rank, with the room change asked for before

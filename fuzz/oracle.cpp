@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 namespace fuzz
@@ -242,22 +243,45 @@ struct Check {
         if (w.host().controlTexts() != before.controlTexts)
             fail("a notice, room message or log line with a control byte");
         const UserState &was = before.users.at(who);
-        bool silenced = before.chatSpent || (was.roomBits & UD_RGAG);
-        if (!silenced || speaker->user.roomID != was.room)
+        if (speaker->user.roomID != was.room)
             return;
         RoomID here = speaker->user.roomID;
         auto room = before.rooms.find(here);
         ServerRoomRec *r = w.host().room(here);
-        if (room == before.rooms.end() || r == nullptr || r->memberOwner != room->second.owner)
+        const CmdTable *row = command();
+        if (room == before.rooms.end() || r == nullptr || r->memberOwner != room->second.owner ||
+            (row != nullptr && std::strcmp(row->command, "rtake") == 0))
             return; // a take announces the new owner: the server's words, not his
-        if (w.host().roomMessages() != before.roomMessages)
-            fail("an announcement while gagged or past his chat limit");
+        bool announced = w.host().roomMessages() != before.roomMessages;
+        bool replied = false, repeated = false;
         const auto &t = w.host().transcript();
-        std::string reply = " (private): Message from " + before.users.at(who).name + ": ";
+        std::string reply = " (private): Message from " + was.name + ": ";
         for (size_t i = before.transcriptAt; i < t.size(); i++) {
-            if (t[i].find(reply) != std::string::npos)
-                fail("a reply while gagged or past his chat limit");
+            for (const auto &[handle, user] : before.users) {
+                (void)user;
+                std::string head = handle + reply;
+                if (t[i].rfind(head, 0) != 0)
+                    continue;
+                replied = true;
+                // A reply that repeats his last line counts as repeated chat.
+                std::string last = before.lastChat;
+                for (char &c : last) {
+                    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                        c = ' '; // as the reply shows it
+                }
+                repeated = t[i].substr(head.size()) == vh::printable(last);
+            }
         }
+        if (!announced && !replied)
+            return;
+        // A repeated line counts against the repeated-chat limit instead.
+        bool spent = before.chatSpent && (announced || !repeated);
+        if (spent || (was.roomBits & UD_RGAG))
+            fail("an announcement or reply while gagged or past his chat limit");
+        UserDat *ud = userDat(speaker);
+        if (before.chatLimited && !(replied && repeated) && ud != nullptr &&
+            ud->chat.lastTime != before.at)
+            fail("an announcement or reply not counted against his chat limit");
     }
 
     // The command the line names, if it is one.
@@ -310,15 +334,30 @@ struct Check {
                     fail("a hidden user was not answered as absent: " + a);
             }
         }
-        // No answer names him in a spelling the speaker did not type.
-        static const std::set<std::string> showOwners = {"rwho", "rtake", "rpage"};
-        if (row != nullptr && showOwners.count(row->command) != 0)
+        // No answer names him in a spelling the speaker did not type; a
+        // member room's owner is shown where he owns, and a reply names the
+        // one who wrote first.
+        static const std::set<std::string> nameKnown = {"rwho", "rtake", "rpage", "respond"};
+        if (row != nullptr && nameKnown.count(row->command) != 0)
             return;
+        // The names of the users he sees may hold a hidden user's name.
+        std::vector<std::string> seen;
+        for (const std::string &a : said) {
+            std::string text = a;
+            for (ServerUserRec *v = w.host().state()->userList; v != nullptr; v = v->nextUser) {
+                std::string name = userState(v).name;
+                if (name.empty() || (v != speaker && isHiddenFrom(v, speaker)))
+                    continue;
+                for (size_t at = text.find(name); at != std::string::npos; at = text.find(name))
+                    text.replace(at, name.size(), "\x01");
+            }
+            seen.push_back(text);
+        }
         for (ServerUserRec *u = w.host().state()->userList; u != nullptr; u = u->nextUser) {
             if (u == speaker || !isHiddenFrom(u, speaker))
                 continue;
             std::string name = userState(u).name;
-            for (const std::string &a : said) {
+            for (const std::string &a : seen) {
                 for (size_t at : wordsOf(a, name)) {
                     if (line.find(a.substr(at, name.size())) == std::string::npos)
                         fail("an answer names a hidden user: " + a);
@@ -340,7 +379,9 @@ struct Check {
             if (getUserSanctions(state, speaker, r, userDat(speaker)) & RS_KICK)
                 fail("he got into room " + std::to_string(now.room) + ", which kicked him");
         }
-        if (now.room == was.room && (was.roomBits & ~now.roomBits) != 0)
+        // What the room still holds against him (an owner, now, is free).
+        int held = r != nullptr ? roomBitsFor(expectedSanctions(w, speaker, r)) : 0;
+        if (now.room == was.room && (was.roomBits & ~now.roomBits & held) != 0)
             fail("he shed a sanction of the room he stays in");
         if (was.pinned && now.pinned &&
             (now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
@@ -366,7 +407,7 @@ bool matches(const RoomBadActor *e, ServerUserRec *u, int rank)
 // Whether a chat line of his would be refused now: the counter's own
 // arithmetic (whole seconds, forgiveness truncated), on the entry of his
 // room.
-bool chatSpent(World &w, ServerUserRec *u)
+bool chatSpent(World &w, ServerUserRec *u, bool *limited)
 {
     MyState *state = pluginState(w);
     UserDat *ud = userDat(u);
@@ -376,6 +417,7 @@ bool chatSpent(World &w, ServerUserRec *u)
         getRoomLimitForRoom(w.host().state(), state, state->limits[L_CHAT], u->user.roomID);
     if (e == nullptr || e->maximum == LIMIT_UNLIMITED)
         return false;
+    *limited = true;
     double forgiven = std::trunc(std::difftime(std::time(nullptr), ud->chat.lastTime) * e->decay);
     double count = std::max(0.0, static_cast<double>(ud->chat.numberRecent) - forgiven);
     return count >= static_cast<double>(e->maximum);
@@ -388,8 +430,8 @@ int expectedSanctions(World &w, ServerUserRec *u, ServerRoomRec *room)
     int rank = w.host().rankOf(u);
     if (rank >= 2)
         return 0;
-    if (rank >= 1 && u->lastOwnedRoom == room && room->memberOwner != 0 &&
-        room->memberOwner == u->counter)
+    if (rank >= 1 && (u->lastOwnedRoom == room || u->lastOwnedRoom == nullptr) &&
+        room->memberOwner != 0 && room->memberOwner == u->counter)
         return 0;
     RoomDat *rd = roomDat(room);
     int flags = 0;
@@ -437,9 +479,12 @@ void checkWorld(World &w, const std::string &what, const Snapshot &before)
     }
 }
 
-void checkName(World &w, ServerUserRec *user, const std::string &name)
+void checkName(World &w, ServerUserRec *user, const std::string &name, const Snapshot &before)
 {
     UserState now = userState(user);
+    auto was = before.users.find(w.host().handleOf(user));
+    if (was != before.users.end() && was->second.name == now.name)
+        return; // refused: what he had he keeps, whoever else took it since
     if (GetServerUserByName(now.name.c_str()) != user) {
         dumpTranscript(w);
         std::fprintf(stderr,
@@ -465,7 +510,11 @@ Snapshot snapshot(World &w, ServerUserRec *speaker)
             findRoomOwner(w.host().state(), r) == nullptr && ownerAwayTooLong(state, r))
             s.takeable.insert(r->room.roomID);
     }
-    s.chatSpent = speaker != nullptr && chatSpent(w, speaker);
+    s.chatSpent = speaker != nullptr && chatSpent(w, speaker, &s.chatLimited);
+    s.at = std::time(nullptr);
+    UserDat *ud = speaker != nullptr ? userDat(speaker) : nullptr;
+    if (ud != nullptr && ud->lastChat != nullptr)
+        s.lastChat = ud->lastChat;
     s.transcriptAt = s.lineAt = s.answeredAt = w.host().transcript().size();
     s.notices = w.host().operatorNotices();
     s.controlTexts = w.host().controlTexts();

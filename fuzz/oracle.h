@@ -40,6 +40,9 @@ struct Snapshot {
     std::set<RoomID> takeable; // member rooms whose owner has been away long enough
     RoomID ownRoom = -1;       // the member room the speaker owns
     bool chatSpent = false;    // the speaker's chat limit refuses his next line
+    bool chatLimited = false;  // a chat limit applies to him where he is
+    time_t at = 0;             // when he spoke
+    std::string lastChat;      // the last line his chat counted
     size_t transcriptAt = 0;
     size_t lineAt = 0, answeredAt = 0; // the answers to the line itself
     size_t notices = 0, controlTexts = 0, roomMessages = 0;
@@ -76,18 +79,20 @@ void checkWorld(World &w, const std::string &what, const Snapshot &before);
 //   operator's pin holds him stays where and as he is;
 // - no notice, room message or log line of the plug-in holds a control
 //   byte;
-// - gagged in his room or past his chat limit, no announcement or reply of
-//   his reaches anybody;
+// - an announcement or reply of his that reaches anybody counts against
+//   his chat limit, and gagged in his room or past his chat limit, none
+//   reaches anybody;
 // - a user hidden from him is answered, when he names him or whispers a
 //   command to him, as a user who is not there, and no answer to him names
 //   a hidden user in a spelling he did not type (rwho, rtake and rpage,
-//   which show a member room's owner, aside).
+//   which show a member room's owner, and respond, which names the user
+//   who wrote to him, aside).
 // `to` is the user he whispered the line to, or null.
 void checkLine(World &w, ServerUserRec *speaker, ServerUserRec *to, const std::string &line,
                const Snapshot &before);
 
-// After a user below the operators' rank renamed himself: his name finds
-// him, and nobody else.
-void checkName(World &w, ServerUserRec *user, const std::string &name);
+// After a user below the operators' rank renamed himself: the name he
+// took finds him, and nobody else.
+void checkName(World &w, ServerUserRec *user, const std::string &name, const Snapshot &before);
 
 } // namespace fuzz

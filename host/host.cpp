@@ -65,16 +65,6 @@ Host *Host::current()
     return g_current;
 }
 
-void Host::noteText(const std::string &text)
-{
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            controlTexts_++;
-            return;
-        }
-    }
-}
-
 void Host::emit(const std::string &line)
 {
     if (quiet_)

@@ -201,10 +201,10 @@ class Host
     // control byte (a line break from a user's text splits or forges a
     // line there); the host's own lines are not counted.
     size_t controlTexts() const { return controlTexts_; }
+    void countControlText() { controlTexts_++; }
     // Messages the plug-in sent to a room (RoomMessage).
     size_t roomMessages() const { return roomMessages_; }
     void countRoomMessage() { roomMessages_++; }
-    void noteText(const std::string &text);
     void clearTranscript() { transcript_.clear(); }
     std::function<void(const std::string &)> echo;
     void emit(const std::string &line);
@@ -255,7 +255,8 @@ class Host
     std::unordered_map<const ServerRoomRec *, HostRoom *> roomIndex_;
     std::unordered_map<std::string, HostUser *> byHandle_;
     std::unordered_multimap<std::string, HostUser *> byName_;
-    std::unordered_map<ClientID, HostUser *> byCounter_;
+    std::unordered_multimap<ClientID, HostUser *> byCounter_; // guests may share a counter
+    void eraseCounter(ClientID counter, HostUser *u);
     UserID nextUserId_ = 1;
     uint32_t nextIdentity_ = 1;
     int32_t userSlotSize_ = 0, roomSlotSize_ = 0;
@@ -313,6 +314,8 @@ class Host
 // Text as the transcript prints it (text.cpp): every byte that is not
 // printable ASCII (control bytes, DEL, 0x80 to 0xFF) as \xHH.
 std::string printable(const std::string &text);
+// Whether the text holds a control byte (below 0x20, or 0x7F).
+bool hasControl(const std::string &text);
 std::string propList(int32_t n, const AssetSpec *props);
 // The server's own command that a typed word names (servercmds.cpp): the
 // word itself, or the command it abbreviates far enough where the plug-in's

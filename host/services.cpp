@@ -40,7 +40,9 @@ std::string vformat(const char *fmt, va_list ap)
 // then returns from the service when there is no transcript to write.
 #define FORMAT_TEXT(fmt, text)                                                                     \
     std::string text;                                                                              \
+    bool text##HasControl = false;                                                                 \
     do {                                                                                           \
+        (void)text##HasControl;                                                                    \
         va_list ap;                                                                                \
         va_start(ap, fmt);                                                                         \
         if (host().quiet()) {                                                                      \
@@ -51,6 +53,7 @@ std::string vformat(const char *fmt, va_list ap)
         }                                                                                          \
         text = vformat(fmt, ap);                                                                   \
         va_end(ap);                                                                                \
+        text##HasControl = vh::hasControl(text);                                                   \
         text = vh::printable(text);                                                                \
     } while (0)
 
@@ -126,7 +129,8 @@ void RoomMessage(ServerRoomRec *room, const char *fmt, ...)
 {
     host().countRoomMessage();
     FORMAT_TEXT(fmt, text);
-    host().noteText(text);
+    if (textHasControl)
+        host().countControlText();
     host().emit(roomLabel(room) + ": " + text);
 }
 
@@ -140,7 +144,8 @@ void WizGlobalMessage(const char *fmt, ...)
 {
     host().countOperatorNotice();
     FORMAT_TEXT(fmt, text);
-    host().noteText(text);
+    if (textHasControl)
+        host().countControlText();
     host().emit("wizards: " + text);
 }
 
@@ -148,14 +153,16 @@ void WizGlobalMessage(const char *fmt, ...)
 void GodGlobalMessage(const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
-    host().noteText(text);
+    if (textHasControl)
+        host().countControlText();
     host().emit("gods " + host().operatorsIn(3, nullptr) + ": " + text);
 }
 
 void WizRoomMessage(ServerRoomRec *room, const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
-    host().noteText(text);
+    if (textHasControl)
+        host().countControlText();
     std::string to = room != nullptr ? host().operatorsIn(2, room) : "[]";
     host().emit("wizards in " + roomLabel(room) + " " + to + ": " + text);
 }
@@ -165,7 +172,8 @@ void WizNeighborMessage(ServerUserRec *user, const char *fmt, ...)
 {
     host().countOperatorNotice();
     FORMAT_TEXT(fmt, text);
-    host().noteText(text);
+    if (textHasControl)
+        host().countControlText();
     ServerRoomRec *room = user != nullptr ? host().room(user->user.roomID) : nullptr;
     std::string to = room != nullptr ? host().operatorsIn(2, room, user) : "[]";
     host().emit("wizards near " + host().handleOf(user) + " " + to + ": " + text);
@@ -174,7 +182,8 @@ void WizNeighborMessage(ServerUserRec *user, const char *fmt, ...)
 void FormattedLogMessage(ServerUserRec *user, const char *tag, const char *fmt, ...)
 {
     FORMAT_TEXT(fmt, text);
-    host().noteText(text);
+    if (textHasControl)
+        host().countControlText();
     std::string head = "log [" + std::string(tag != nullptr ? tag : "") + "]";
     if (user != nullptr)
         head += " " + host().handleOf(user);

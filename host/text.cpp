@@ -30,6 +30,15 @@ std::string ipText(uint32_t ip)
            std::to_string(o[3]);
 }
 
+bool hasControl(const std::string &text)
+{
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
 std::string printable(const std::string &text)
 {
     std::string out;

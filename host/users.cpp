@@ -77,6 +77,18 @@ ServerUserRec *Host::userByCounter(ClientID counter) const
     return it == byCounter_.end() ? nullptr : &it->second->rec;
 }
 
+// One user's place in the counter index; another with the same counter
+// keeps his.
+void Host::eraseCounter(ClientID counter, HostUser *u)
+{
+    for (auto [it, end] = byCounter_.equal_range(counter); it != end; ++it) {
+        if (it->second == u) {
+            byCounter_.erase(it);
+            return;
+        }
+    }
+}
+
 void Host::setUserName(ServerUserRec *user, const unsigned char *pname)
 {
     HostUser *u = hostUser(user);
@@ -136,7 +148,7 @@ ServerUserRec *Host::connect(const UserOptions &o)
     rec.hostPrivate = hu;
     userIndex_[&rec] = hu;
     byHandle_[o.handle] = hu;
-    byCounter_[rec.counter] = hu;
+    byCounter_.emplace(rec.counter, hu);
     if (userById_.size() <= id)
         userById_.resize(std::max<size_t>(id + 1, userById_.size() * 2), nullptr);
     userById_[id] = hu;
@@ -177,7 +189,7 @@ ServerUserRec *Host::connect(const UserOptions &o)
         // counter, no crc and no completed logon.
         hu->lateCounter = rec.counter;
         hu->lateCrc = rec.crc;
-        byCounter_.erase(rec.counter);
+        eraseCounter(rec.counter, hu);
         rec.counter = 0;
         rec.crc = 0;
         lateLogons_.emplace(clockNow() + o.logonDelay, id);
@@ -204,7 +216,7 @@ void Host::completeLogon(UserID id)
     u->rec.counter = u->lateCounter;
     u->rec.crc = u->lateCrc;
     u->rec.flags |= UF_LogonComplete;
-    byCounter_[u->rec.counter] = u;
+    byCounter_.emplace(u->rec.counter, u);
     emit(u->handle + "'s logon data arrive");
 }
 
@@ -237,9 +249,7 @@ void Host::disconnect(ServerUserRec *user, const std::string &reason)
             break;
         }
     }
-    auto counterIt = byCounter_.find(user->counter);
-    if (counterIt != byCounter_.end() && counterIt->second == u)
-        byCounter_.erase(counterIt);
+    eraseCounter(user->counter, u);
     byHandle_.erase(handle);
     userIndex_.erase(user);
     userById_[user->user.userID] = nullptr;

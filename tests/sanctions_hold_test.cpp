@@ -622,4 +622,46 @@ TEST_F(SanctionsHold, AnOperatorsPinHoldsHisOwnRoomToo)
     EXPECT_EQ(ann->user.propSpec[0].id, PIN_PROP_ID);
 }
 
+TEST_F(SanctionsHold, AnOwnerLoggingOnIsNotHeldInHisOwnRoom)
+{
+    // Somebody on the address ann comes back from is pinned in her room.
+    const uint32_t shared = (10u << 24) | 77u;
+    vh::UserOptions p;
+    p.handle = "p";
+    p.ip = shared;
+    p.room = 12;
+    ServerUserRec *pinned = host->connect(p);
+    host->advance(2);
+    type(ann, "`rpin p");
+    host->disconnect(pinned);
+    ClientID counter = ann->counter;
+    host->disconnect(ann);
+
+    vh::UserOptions back;
+    back.handle = "ann";
+    back.ip = shared;
+    back.counter = counter;
+    back.room = 12;
+    ann = host->connect(back);
+    host->advance(2);
+    EXPECT_EQ(ann->lastOwnedRoom, host->room(12));
+    EXPECT_FALSE(ud(ann)->flags & UD_ROOMSANCTIONS);
+    EXPECT_EQ(ann->user.nbrProps, 0);
+}
+
+TEST_F(SanctionsHold, AServersOwnMoveLeavesTheRoomsSanctionsBehind)
+{
+    ServerUserRec *v = visitor("v", 12);
+    type(ann, "`rpin v"); // pinned and prop-gagged, not gagged: he may still ask
+    type(ann, "`rpropgag v");
+    host->advance(1);
+    ASSERT_EQ(ud(v)->flags & UD_ROOMSANCTIONS, UD_RPIN | UD_RPROPGAG);
+    type(v, "`newroom"); // the server makes his room and puts him in it
+    host->advance(1);
+    ASSERT_NE(v->user.roomID, 12);
+    EXPECT_EQ(ud(v)->flags & UD_ROOMSANCTIONS, 0);
+    EXPECT_EQ(v->user.nbrProps, 0) << "the pin costume stays behind";
+    EXPECT_TRUE(contains(type(v, "my own room"), "v says: my own room"));
+}
+
 } // namespace

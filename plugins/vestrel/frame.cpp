@@ -501,6 +501,17 @@ void noteUserRoomEntry(ServerState *serverState, AnyType pluginDat, ServerUserRe
     if (state == nullptr || user == nullptr || room == nullptr)
         return;
     UserDat *ud = getUserDat(state, user);
-    if (ud != nullptr && getUserSanctions(state, user, room, ud) != 0)
+    if (ud == nullptr)
+        return;
+    /* Moved by the server itself (into a room he has just made, say), he
+     * leaves the last room's sanctions behind as on any move; he is seen
+     * here already, so the costume comes off in sight. */
+    if ((ud->flags & UD_ROOMSANCTIONS) && ud->sanctionRoom != room->room.roomID) {
+        int costume = (ud->flags & UD_RPIN) && user->user.nbrProps != 0;
+        dropRoomSanctions(user, ud);
+        if (costume)
+            sendMsgUserProp(toUserRoom(user), user, 0, nullptr);
+    }
+    if (getUserSanctions(state, user, room, ud) != 0)
         scheduleAction(state, user->user.userID, TA_SANCTIONS, 0);
 }

@@ -51,9 +51,13 @@ int ownsMemberRoom(const ServerUserRec *user)
     return isOwnerByCounter(user, user->lastOwnedRoom);
 }
 
+/* Until the logon action has found his room again, a returning owner has
+ * no lastOwnedRoom: the room that is his by counter is his all the same,
+ * or he would bear its sanctions in it the moment he logs on. */
 int ownsRoomForSanctions(const ServerUserRec *user, const ServerRoomRec *room)
 {
-    return room != nullptr && user->lastOwnedRoom == room && isOwnerByCounter(user, room);
+    return room != nullptr && (user->lastOwnedRoom == room || user->lastOwnedRoom == nullptr) &&
+           isOwnerByCounter(user, room);
 }
 
 /* The owner of a member room, when he is on the server. */
