@@ -9,9 +9,6 @@
 #include <fstream>
 #include <functional>
 
-namespace
-{
-
 const std::string kLog = "log [vestrel]: ";
 
 class Params : public HostTest
@@ -73,6 +70,9 @@ const std::vector<std::string> kPlainSettings = {
     "mroombg off",    "mroomdiscipline off", "pagelength 0",     "rownerinroom no",
     "rtakedelay off", "wizinmemberrooms no",
 };
+
+namespace
+{
 
 TEST_F(Params, FileOfCommentsLeavesEverySlotEmptyAndReportsLoadValues)
 {

@@ -3,9 +3,6 @@
 
 #include <cstring>
 
-namespace
-{
-
 class Screen : public HostTest
 {
   protected:
@@ -51,12 +48,12 @@ class Screen : public HostTest
     ServerUserRec *alice = nullptr, *bob = nullptr, *wiz = nullptr;
 };
 
-std::vector<uint8_t> bytes(const std::string &s)
+inline std::vector<uint8_t> bytes(const std::string &s)
 {
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-std::vector<uint8_t> le16(int v)
+inline std::vector<uint8_t> le16(int v)
 {
     std::vector<uint8_t> p(2);
     int16_t x = static_cast<int16_t>(v);
@@ -64,20 +61,23 @@ std::vector<uint8_t> le16(int v)
     return p;
 }
 
-std::vector<uint8_t> le32(uint32_t v)
+inline std::vector<uint8_t> le32(uint32_t v)
 {
     std::vector<uint8_t> p(4);
     std::memcpy(p.data(), &v, 4);
     return p;
 }
 
-std::vector<uint8_t> cat(std::vector<std::vector<uint8_t>> parts)
+inline std::vector<uint8_t> cat(std::vector<std::vector<uint8_t>> parts)
 {
     std::vector<uint8_t> out;
     for (auto &p : parts)
         out.insert(out.end(), p.begin(), p.end());
     return out;
 }
+
+namespace
+{
 
 TEST_F(Screen, TextNeedsANulWithinItsLength)
 {
