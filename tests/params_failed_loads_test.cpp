@@ -1,3 +1,4 @@
+// Loads that fail: lines too long, every allocation failure and files that cannot be read.
 #include "params_fixture.h"
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// A plug-in loaded from a parameter file, for the tests that load one again and read its report.
 #pragma once
 
 #include "fixture.h"

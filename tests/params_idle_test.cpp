@@ -1,3 +1,4 @@
+// The idle check: idle users sent to the idle room, each by his own room's entry.
 #include "params_fixture.h"
 
 namespace

@@ -1,3 +1,4 @@
+// Keyword lines: switches, numbers, texts, reloads, command ranks and announcements.
 #include "params_fixture.h"
 
 #include <climits>

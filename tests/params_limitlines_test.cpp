@@ -1,3 +1,4 @@
+// Limit lines: their forms, their problems, the order of their entries and their numbers.
 #include "params_fixture.h"
 
 #include <cmath>

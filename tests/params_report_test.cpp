@@ -1,3 +1,4 @@
+// The configuration report: its order, its forms, its reader and the pieces that fit.
 #include "params_fixture.h"
 
 namespace

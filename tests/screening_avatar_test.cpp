@@ -1,3 +1,4 @@
+// Avatar, face and prop rules: loose props, face and colour, avatar changes, duplicate avatars.
 #include "screening_fixture.h"
 
 namespace

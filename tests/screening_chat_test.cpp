@@ -1,3 +1,4 @@
+// Chat screening: mimicry, spoofing and face sequences, chat limits, pages and names.
 #include "screening_fixture.h"
 
 namespace

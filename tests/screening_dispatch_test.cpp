@@ -1,3 +1,4 @@
+// Message dispatch and the first stage: malformed text, enciphered chat, rooms, drawings, movement.
 #include "screening_fixture.h"
 
 namespace

@@ -1,3 +1,4 @@
+// A small host with three users, for the screening tests, and byte helpers for raw messages.
 #pragma once
 
 #include "fixture.h"

@@ -1,3 +1,4 @@
+// The second stage: pages to operators, user lists, privilege requests, names, spots and doors.
 #include "screening_fixture.h"
 
 namespace
