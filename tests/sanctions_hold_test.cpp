@@ -635,18 +635,23 @@ TEST_F(SanctionsHold, AnOwnerLoggingOnIsNotHeldInHisOwnRoom)
     type(ann, "`rpin p");
     host->disconnect(pinned);
     ClientID counter = ann->counter;
-    host->disconnect(ann);
 
-    vh::UserOptions back;
-    back.handle = "ann";
-    back.ip = shared;
-    back.counter = counter;
-    back.room = 12;
-    ann = host->connect(back);
-    host->advance(2);
-    EXPECT_EQ(ann->lastOwnedRoom, host->room(12));
-    EXPECT_FALSE(ud(ann)->flags & UD_ROOMSANCTIONS);
-    EXPECT_EQ(ann->user.nbrProps, 0);
+    // Her counter known at once, or only once her logon data arrive.
+    for (int logonDelay : {0, 4}) {
+        SCOPED_TRACE(logonDelay);
+        host->disconnect(ann);
+        vh::UserOptions back;
+        back.handle = "ann";
+        back.ip = shared;
+        back.counter = counter;
+        back.room = 12;
+        back.logonDelay = logonDelay;
+        ann = host->connect(back);
+        host->advance(logonDelay + 2);
+        EXPECT_EQ(ann->lastOwnedRoom, host->room(12));
+        EXPECT_FALSE(ud(ann)->flags & UD_ROOMSANCTIONS);
+        EXPECT_EQ(ann->user.nbrProps, 0);
+    }
 }
 
 TEST_F(SanctionsHold, AServersOwnMoveLeavesTheRoomsSanctionsBehind)

@@ -159,6 +159,16 @@ void dropRoomSanctions(ServerUserRec *user, UserDat *ud)
     ud->flags &= ~UD_ROOMSANCTIONS;
 }
 
+/* The same for a user who is seen already: the costume comes off in the
+ * sight of his room. */
+void dropRoomSanctionsInSight(ServerUserRec *user, UserDat *ud)
+{
+    int costume = (ud->flags & UD_RPIN) && user->user.nbrProps != 0;
+    dropRoomSanctions(user, ud);
+    if (costume)
+        sendMsgUserProp(toUserRoom(user), user, 0, nullptr);
+}
+
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user)
 {
     (void)serverState;
@@ -466,10 +476,7 @@ static void freeRoomSanctions(ServerState *serverState, MyState *state, const Se
         if (ud == nullptr || !(ud->flags & UD_ROOMSANCTIONS) ||
             ud->sanctionRoom != room->room.roomID)
             continue;
-        int pinned = (ud->flags & UD_RPIN) && u->user.nbrProps != 0;
-        dropRoomSanctions(u, ud);
-        if (pinned)
-            sendMsgUserProp(toUserRoom(u), u, 0, nullptr);
+        dropRoomSanctionsInSight(u, ud);
     }
 }
 
@@ -506,12 +513,8 @@ void noteUserRoomEntry(ServerState *serverState, AnyType pluginDat, ServerUserRe
     /* Moved by the server itself (into a room he has just made, say), he
      * leaves the last room's sanctions behind as on any move; he is seen
      * here already, so the costume comes off in sight. */
-    if ((ud->flags & UD_ROOMSANCTIONS) && ud->sanctionRoom != room->room.roomID) {
-        int costume = (ud->flags & UD_RPIN) && user->user.nbrProps != 0;
-        dropRoomSanctions(user, ud);
-        if (costume)
-            sendMsgUserProp(toUserRoom(user), user, 0, nullptr);
-    }
+    if ((ud->flags & UD_ROOMSANCTIONS) && ud->sanctionRoom != room->room.roomID)
+        dropRoomSanctionsInSight(user, ud);
     if (getUserSanctions(state, user, room, ud) != 0)
         scheduleAction(state, user->user.userID, TA_SANCTIONS, 0);
 }

@@ -294,10 +294,15 @@ static void logon(ServerState *serverState, MyState *state, TimerEvent *event)
 
     /* The room-entry action may have run before his identities were all
      * known: what the room holds against one that came late is laid on
-     * him now. */
+     * him now, and an owner known only now is free in his own room. */
     ServerRoomRec *room = getUserRoom(user);
-    if (room != nullptr && !sendKickedOut(serverState, state, user, room))
+    UserDat *ud = getUserDat(state, user);
+    if (room != nullptr && ud != nullptr && ownsRoomForSanctions(user, room) &&
+        (ud->flags & UD_ROOMSANCTIONS)) {
+        dropRoomSanctionsInSight(user, ud);
+    } else if (room != nullptr && !sendKickedOut(serverState, state, user, room)) {
         applySanctions(state, user, room);
+    }
     DisposePtr((Ptr)event);
 }
 

@@ -417,6 +417,7 @@ void dressInPin(ServerUserRec *user);
 void blankControls(char *text);
 void logField(char *text);
 void dropRoomSanctions(ServerUserRec *user, UserDat *ud);
+void dropRoomSanctionsInSight(ServerUserRec *user, UserDat *ud);
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user);
 void logMessage(ServerUserRec *user, const char *message, int toServer);
 void getCUserName(char *cstring, const ServerUserRec *user);
