@@ -41,6 +41,20 @@ class SanctionsHold : public HostTest
         lines();
     }
 
+    // A user in room 12 with the identities given, logged on.
+    ServerUserRec *connectIn12(const char *handle, uint32_t ip, uint32_t counter, uint32_t puid)
+    {
+        vh::UserOptions o;
+        o.handle = handle;
+        o.ip = ip;
+        o.counter = counter;
+        o.puid = puid;
+        o.room = 12;
+        ServerUserRec *u = host->connect(o);
+        host->advance(2);
+        return u;
+    }
+
     int sanctions(ServerUserRec *u, RoomID room)
     {
         return getUserSanctions(state(), u, host->room(room), ud(u));
@@ -149,26 +163,15 @@ TEST_F(SanctionsHold, EveryMatchingEntryCounts)
 {
     const uint32_t xavIp = (192u << 24) | (168u << 16) | (5u << 8) | 6u;
     const uint32_t yveIp = (192u << 24) | (168u << 16) | (5u << 8) | 5u;
-    auto connectFrom = [&](const char *handle, uint32_t ip, uint32_t counter, uint32_t puid) {
-        vh::UserOptions o;
-        o.handle = handle;
-        o.ip = ip;
-        o.counter = counter;
-        o.puid = puid;
-        o.room = 12;
-        ServerUserRec *u = host->connect(o);
-        host->advance(2);
-        return u;
-    };
-    ServerUserRec *xav = connectFrom("xav", xavIp, 0x4444, 0x5555);
+    ServerUserRec *xav = connectIn12("xav", xavIp, 0x4444, 0x5555);
     type(ann, "`rkick xav");
     host->disconnect(xav);
-    connectFrom("yve", yveIp, 0x6666, 0x7777);
+    connectIn12("yve", yveIp, 0x6666, 0x7777);
     type(ann, "`rgag yve"); // the newest entry
     lines();
 
     // xav again, with his own client and machine, from yve's address.
-    xav = connectFrom("xav", yveIp, 0x4444, 0x5555);
+    xav = connectIn12("xav", yveIp, 0x4444, 0x5555);
     EXPECT_EQ(getUserSanctions(state(), xav, host->room(12), ud(xav)), RS_KICK | RS_GAG);
     EXPECT_EQ(xav->user.roomID, 0);
     EXPECT_TRUE(saw("xav: Sorry - you've been kicked from that room"));
@@ -482,23 +485,12 @@ TEST_F(SanctionsHold, TheRoomsSanctionsHoldFromTheMomentOfEntry)
 TEST_F(SanctionsHold, ASanctionGoesInTheUsersOwnEntry)
 {
     const uint32_t shared = (10u << 24) | 9u;
-    auto connectAs = [&](const char *handle, uint32_t ip, uint32_t counter, uint32_t puid) {
-        vh::UserOptions o;
-        o.handle = handle;
-        o.ip = ip;
-        o.counter = counter;
-        o.puid = puid;
-        o.room = 12;
-        ServerUserRec *u = host->connect(o);
-        host->advance(2);
-        return u;
-    };
-    ServerUserRec *yve = connectAs("yve", shared, 0x78, 0x98);
+    ServerUserRec *yve = connectIn12("yve", shared, 0x78, 0x98);
     type(ann, "`rgag yve");
-    ServerUserRec *bob = connectAs("bob", shared, 0x77, 0x99);
+    ServerUserRec *bob = connectIn12("bob", shared, 0x77, 0x99);
     type(ann, "`rkick bob");
     host->disconnect(bob);
-    bob = connectAs("bob", (10u << 24) | 7u, 0x77, 0x99); // another address
+    bob = connectIn12("bob", (10u << 24) | 7u, 0x77, 0x99); // another address
     EXPECT_EQ(bob->user.roomID, 0) << "his own client and machine were recorded";
     EXPECT_EQ(getUserSanctions(state(), yve, host->room(12), ud(yve)), RS_GAG | RS_KICK)
         << "yve shares the address the kick was recorded with";
