@@ -466,7 +466,7 @@ void checkWorld(World &w, const std::string &what, const Snapshot &before)
         // kicked and stands in the room already stays until he leaves.
         auto was = before.users.find(handle);
         bool moved = was == before.users.end() || was->second.room != u->user.roomID ||
-                     !was->second.loggedOn;
+                     (!was->second.loggedOn && (u->flags & UF_LogonComplete));
         if (moved && h.rankOf(u) < 2 && (u->flags & UF_LogonComplete) && here->room.roomID != 0 &&
             (expectedSanctions(w, u, here) & RS_KICK))
             fail(handle + " stands in room " + std::to_string(here->room.roomID) +

@@ -73,6 +73,13 @@ int CheckUserIdle(ServerState *serverState, MyState *state)
 
 /* ---- Room entry and sanctions ---------------------------------------------- */
 
+/* The UserDat bits that carry out a room's sanctions. */
+static int userBitsFor(int sanctions)
+{
+    return ((sanctions & RS_PIN) ? UD_RPIN : 0) | ((sanctions & RS_GAG) ? UD_RGAG : 0) |
+           ((sanctions & RS_PROPGAG) ? UD_RPROPGAG : 0);
+}
+
 /* The member-room sanctions of the user's current room: prop-gag, pin,
  * gag. The UserDat bits go again at the next room change. A sanction he
  * already bears is not laid on him twice (entry, logon and the sanction
@@ -293,15 +300,17 @@ static void logon(ServerState *serverState, MyState *state, TimerEvent *event)
     }
 
     /* The room-entry action may have run before his identities were all
-     * known: what the room holds against one that came late is laid on
-     * him now, and an owner known only now is free in his own room. */
+     * known: what the room holds against one who came late is laid on him
+     * now, and what it no longer holds (he is its owner, known only now)
+     * is taken off. */
     ServerRoomRec *room = getUserRoom(user);
     UserDat *ud = getUserDat(state, user);
-    if (room != nullptr && ud != nullptr && ownsRoomForSanctions(user, room) &&
-        (ud->flags & UD_ROOMSANCTIONS)) {
-        dropRoomSanctionsInSight(user, ud);
-    } else if (room != nullptr && !sendKickedOut(serverState, state, user, room)) {
-        applySanctions(state, user, room);
+    if (room != nullptr && ud != nullptr) {
+        int held = getUserSanctions(state, user, room, ud);
+        if (ud->flags & UD_ROOMSANCTIONS & ~userBitsFor(held))
+            dropRoomSanctionsInSight(user, ud);
+        if (!sendKickedOut(serverState, state, user, room))
+            applySanctions(state, user, room);
     }
     DisposePtr((Ptr)event);
 }
