@@ -268,13 +268,14 @@ TEST_F(SanctionsHold, AKickedUserStaysOutHoweverHeComesIn)
     ServerUserRec *k = visitor("k", 12);
     type(ann, "`rkick k");
     ASSERT_EQ(k->user.roomID, 0);
+    ClientID counter = k->counter;
     host->disconnect(k);
     lines();
 
     // Straight into the room at logon: the room-entry action sends him out.
     vh::UserOptions again;
     again.handle = "k";
-    again.counter = k->counter;
+    again.counter = counter;
     again.room = 12;
     k = host->connect(again);
     host->advance(2);
