@@ -133,7 +133,7 @@ int avatarComingTooFast(ServerState *serverState, MyState *state, int nbrProps,
     if (room == nullptr)
         return 0;
 
-    LimitValue *rule = getRoomLimit(serverState, state, state->limits[L_NODUPAVATARS]);
+    LimitValue *rule = limitHere(serverState, state, L_NODUPAVATARS);
     if (rule == nullptr) {
         RoomDat *rd = getRoomDat(state, room);
         if (rd == nullptr || !(rd->flags & RD_RNODUPAVATARS) || room->memberOwner == user->counter)
@@ -165,7 +165,7 @@ int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roo
         return 1;
     if (isOperator(user))
         return 0;
-    LimitValue *entry = getRoomLimit(serverState, state, state->limits[L_ZONE]);
+    LimitValue *entry = limitHere(serverState, state, L_ZONE);
     if (entry == nullptr || room->room.nbrLProps == 0)
         return 0;
 

@@ -7,9 +7,6 @@
 
 #include "vestrel.h"
 
-static const char kSpoofSet[] = ":;|[()\\/!@%^";
-static const char kFaceSecondSet[] = ":;|[()\\/!@%^0";
-
 /* ---- Chat screening ------------------------------------------------------ */
 
 int isPageCommand(const char *line, ServerState *serverState, MyState *state)
@@ -92,9 +89,32 @@ int checkName(unsigned char *pname, ServerState *serverState, MyState *state, co
     return out != n;
 }
 
-static int inSet(const char *set, char c)
+/* The characters a spoof or a face sequence is made of: : ; | [ ( ) \ / ! @ % ^ */
+static int isSpoofChar(char c)
 {
-    return c != '\0' && strchr(set, c) != nullptr;
+    switch (c) {
+    case ':':
+    case ';':
+    case '|':
+    case '[':
+    case '(':
+    case ')':
+    case '\\':
+    case '/':
+    case '!':
+    case '@':
+    case '%':
+    case '^':
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+/* What may follow : or ; in a face sequence. */
+static int isFaceSecondChar(char c)
+{
+    return c == '0' || isSpoofChar(c);
 }
 
 static int isRunChar(char c)
@@ -110,7 +130,7 @@ static int spoofOrFaces(ServerState *serverState, MyState *state, const char *li
     size_t i = 0;
     for (;;) {
         char c = line[i];
-        if (!inSet(kSpoofSet, c))
+        if (!isSpoofChar(c))
             return 0;
         if (c == '@' || (c == ':' && line[i + 1] == '@')) {
             if (entry->roomsChecked & RC_WARN)
@@ -136,7 +156,7 @@ static int spoofOrFaces(ServerState *serverState, MyState *state, const char *li
             continue;
         }
         if (c == ':' || c == ';') {
-            if (!inSet(kFaceSecondSet, line[i + 1]))
+            if (!isFaceSecondChar(line[i + 1]))
                 return 0;
             if (faceComingTooFast(serverState, state))
                 return 1;
@@ -147,19 +167,21 @@ static int spoofOrFaces(ServerState *serverState, MyState *state, const char *li
     }
 }
 
-/* 1 when the line repeats what another user said last in the room. */
-static int mimicked(ServerState *serverState, MyState *state, const char *line, UserDat *ud)
+/* 1 when the line repeats what another user said last in the room.
+ * `length` is strlen(line). */
+static int mimicked(ServerState *serverState, MyState *state, const char *line, size_t length,
+                    UserDat *ud)
 {
     ServerUserRec *user = serverState->currentUser;
     ServerRoomRec *room = roomOf(state, user);
     if (room == nullptr)
         return 0;
-    LimitValue *entry = getRoomLimit(serverState, state, state->limits[L_MIMICK]);
+    LimitValue *entry = limitHere(serverState, state, L_MIMICK);
     RoomDat *rd = getRoomDat(state, room);
     if (entry == nullptr || rd == nullptr)
         return 0;
 
-    if ((uint32)strlen(line) < entry->maximum) {
+    if ((uint32)length < entry->maximum) {
         /* Too short to count: the room remembers nothing. The block is
          * kept; an empty line never equals one long enough to compare. */
         if (rd->lastChat != nullptr)
@@ -173,7 +195,7 @@ static int mimicked(ServerState *serverState, MyState *state, const char *line, 
             warnOnce(user, ud, L_MIMICK, "Repeating others chat is limited here");
         return 1;
     }
-    rememberText(&rd->lastChat, line);
+    rememberLine(&rd->lastChat, line, length);
     rd->lastUserID = user->user.userID;
     return 0;
 }
@@ -192,16 +214,15 @@ static int chatRate(ServerState *serverState, MyState *state, UserDat *ud, int p
                         repeated ? "Repeated chat messages" : "Chat messages");
 }
 
-int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
-            const char *where)
+int badchat(const char *line, size_t length, ServerState *serverState, MyState *state,
+            UserID target, const char *where)
 {
+    (void)target;
     (void)where;
     ServerUserRec *user = serverState->currentUser;
     UserDat *ud = getUserDat(state, user);
 
-    if (isBadCommand((char *)line, serverState, state, target))
-        return 1;
-    if (mimicked(serverState, state, line, ud))
+    if (mimicked(serverState, state, line, length, ud))
         return 1;
     if (isOperator(user))
         return 0;
@@ -210,7 +231,7 @@ int badchat(const char *line, ServerState *serverState, MyState *state, UserID t
     if (ud->flags & UD_RGAG)
         return 1;
 
-    LimitValue *spoof = getRoomLimit(serverState, state, state->limits[L_SPOOF]);
+    LimitValue *spoof = limitHere(serverState, state, L_SPOOF);
     if (spoof != nullptr && spoofOrFaces(serverState, state, line, spoof, ud))
         return 1;
 
@@ -225,6 +246,6 @@ int badchat(const char *line, ServerState *serverState, MyState *state, UserID t
         return 1;
     int result = chatRate(serverState, state, ud, page, repeated);
     if (!repeated)
-        rememberText(&ud->lastChat, line);
+        rememberLine(&ud->lastChat, line, length);
     return result;
 }

@@ -37,19 +37,6 @@ int userFlags(const UserDat *ud)
     return ud != nullptr ? ud->flags : 0;
 }
 
-/* Counts one action against slot `slot` of the current user's room; 1 when
- * over the limit. No entry, or no UserDat, counts nothing. */
-int countAgainst(ServerState *serverState, MyState *state, UserDat *ud, int slot,
-                 ActivityHistory *hist, int actions, const char *type)
-{
-    if (ud == nullptr)
-        return 0;
-    LimitValue *entry = getRoomLimit(serverState, state, state->limits[slot]);
-    if (entry == nullptr)
-        return 0;
-    return checkLimit(serverState, state, hist, entry, ud, slot, actions, type);
-}
-
 /* Refuse and reset: the client shows again what the server holds. */
 ClientMsg *refuseAndReset(ServerState *serverState, MyState *state)
 {
@@ -78,13 +65,21 @@ int withinZone(Point a, Point b, uint32 zone)
 
 /* ---- First stage ----------------------------------------------------------- */
 
-/* Help, then commands and chat screening; null drops the message. */
+/* Help, then commands and chat screening; null drops the message. A line
+ * that cannot be a command, a help request or a chat-goto phrase is not
+ * offered to the interpreter. `length` is strlen(text). */
 static ClientMsg *chatHandOff(ServerState *serverState, MyState *state, ClientMsg *message,
-                              const char *text, UserID target, const char *kind)
+                              const char *text, size_t length, UserID target, const char *kind)
 {
-    if (isCommandExecuted(serverState, state, (char *)text, target))
-        return nullptr;
-    if (badchat(text, serverState, state, target, kind))
+    int interpreted = mayBeInterpreted(state, text);
+    if (interpreted) {
+        if (isCommandExecuted(serverState, state, (char *)text, target))
+            return nullptr;
+        if (isBadCommand((char *)text, serverState, state, target))
+            return nullptr;
+        length = strlen(text); /* a command that lets the line go on may have cut it */
+    }
+    if (badchat(text, length, serverState, state, target, kind))
         return nullptr;
     return secondStage(serverState, state, message);
 }
@@ -95,9 +90,10 @@ static ClientMsg *textPath(ServerState *serverState, MyState *state, ClientMsg *
     if (serverState->currentUser == nullptr)
         return nullptr;
     const char *text = (const char *)message->msg;
-    if (memchr(text, '\0', message->length) == nullptr)
+    const char *end = (const char *)memchr(text, '\0', message->length);
+    if (end == nullptr)
         return nullptr;
-    return chatHandOff(serverState, state, message, text, 0, kind);
+    return chatHandOff(serverState, state, message, text, (size_t)(end - text), 0, kind);
 }
 
 static ClientMsg *whisperPath(ServerState *serverState, MyState *state, ClientMsg *message)
@@ -105,9 +101,11 @@ static ClientMsg *whisperPath(ServerState *serverState, MyState *state, ClientMs
     if (serverState->currentUser == nullptr || message->length <= 4)
         return nullptr;
     const char *text = (const char *)message->msg + 4;
-    if (memchr(text, '\0', message->length - 4) == nullptr)
+    const char *end = (const char *)memchr(text, '\0', message->length - 4);
+    if (end == nullptr)
         return nullptr;
-    return chatHandOff(serverState, state, message, text, read32(message->msg), "whisper");
+    return chatHandOff(serverState, state, message, text, (size_t)(end - text),
+                       read32(message->msg), "whisper");
 }
 
 /* The plug-in deciphers into a buffer of its own; the message passed on is
@@ -124,7 +122,7 @@ static ClientMsg *encipheredPath(ServerState *serverState, MyState *state, Clien
     char buffer[DECIPHER_SIZE];
     memset(buffer, 0, sizeof buffer);
     DecryptCString(message->msg + at + 2, buffer, (int)(length - 3), 0);
-    return chatHandOff(serverState, state, message, buffer, target, kind);
+    return chatHandOff(serverState, state, message, buffer, strlen(buffer), target, kind);
 }
 
 /* Navigation error 1 (unknown room), and the client shows where he is. */
@@ -263,7 +261,7 @@ static ClientMsg *movement(ServerState *serverState, MyState *state, ClientMsg *
             return refuseAndReset(serverState, state);
     }
 
-    LimitValue *space = getRoomLimit(serverState, state, state->limits[L_AVATARZONE]);
+    LimitValue *space = limitHere(serverState, state, L_AVATARZONE);
     if (space == nullptr)
         return secondStage(serverState, state, message);
     ServerRoomRec *room = roomOf(state, user);
@@ -293,7 +291,7 @@ static void updateIdleTime(ServerState *serverState, MyState *state, ClientMsg *
     if (ud == nullptr)
         return;
     ud->idle = -1;
-    if (getRoomLimit(serverState, state, state->limits[L_IDLE]) != nullptr)
+    if (limitHere(serverState, state, L_IDLE) != nullptr)
         ud->idle = time(nullptr);
 }
 

@@ -4,46 +4,22 @@
 
 #include "vestrel.h"
 
-/* ---- Small shared helpers ------------------------------------------------ */
-
-int isOperator(const ServerUserRec *user)
-{
-    return user != nullptr && (user->flags & (UF_Wizard | UF_God)) != 0;
-}
-
-UserDat *getUserDat(MyState *state, ServerUserRec *user)
-{
-    if (state == nullptr || user == nullptr)
-        return nullptr;
-    if (user == state->speaker.user)
-        return state->speaker.ud;
-    return (UserDat *)getPluginUserInfo(state->myPluginID, user);
-}
-
-RoomDat *getRoomDat(MyState *state, ServerRoomRec *room)
-{
-    if (state == nullptr || room == nullptr)
-        return nullptr;
-    return (RoomDat *)getPluginRoomInfo(state->myPluginID, room);
-}
-
-ServerRoomRec *getUserRoom(ServerUserRec *user)
-{
-    if (user == nullptr)
-        return nullptr;
-    return GetRoom(user->user.roomID);
-}
+/* ---- The speaker --------------------------------------------------------- */
 
 void beginSpeaker(MyState *state, ServerUserRec *user)
 {
     Speaker *s = &state->speaker;
     s->user = nullptr;
+    s->room = nullptr;
+    s->rd = nullptr;
     if (user == nullptr)
         return;
     s->ud = (UserDat *)getPluginUserInfo(state->myPluginID, user);
     s->rank = UserRank(user);
     s->roomID = user->user.roomID;
     s->room = GetRoom(s->roomID);
+    if (s->room != nullptr)
+        s->rd = (RoomDat *)getPluginRoomInfo(state->myPluginID, s->room);
     s->user = user;
 }
 
@@ -51,22 +27,7 @@ void endSpeaker(MyState *state)
 {
     state->speaker.user = nullptr;
     state->speaker.room = nullptr;
-}
-
-/* The user's room, from the speaker's record while he has not moved. */
-ServerRoomRec *roomOf(MyState *state, ServerUserRec *user)
-{
-    const Speaker *s = &state->speaker;
-    if (user != nullptr && user == s->user && s->room != nullptr && user->user.roomID == s->roomID)
-        return s->room;
-    return getUserRoom(user);
-}
-
-int rankOf(MyState *state, ServerUserRec *user)
-{
-    if (user != nullptr && user == state->speaker.user)
-        return state->speaker.rank;
-    return UserRank(user);
+    state->speaker.rd = nullptr;
 }
 
 /* Allocates a timer event and hands it to the host; a scheduler that
@@ -113,8 +74,15 @@ static size_t rememberedSize(const char *text)
 
 void rememberText(char **field, const char *text)
 {
-    size_t n = strlen(text) + 1;
-    if (*field != nullptr && n <= rememberedSize(*field)) {
+    rememberLine(field, text, strlen(text));
+}
+
+/* Every block holds REMEMBER_MIN bytes at the least: a line that fits
+ * that needs no look at the block's contents. */
+void rememberLine(char **field, const char *text, size_t length)
+{
+    size_t n = length + 1;
+    if (*field != nullptr && (n <= REMEMBER_MIN || n <= rememberedSize(*field))) {
         memmove(*field, text, n);
         return;
     }
@@ -430,8 +398,10 @@ void noteRoomDeletion(ServerState *serverState, AnyType pluginDat, ServerRoomRec
 {
     (void)serverState;
     MyState *state = (MyState *)pluginDat;
-    if (state != nullptr && state->speaker.room == room)
+    if (state != nullptr && state->speaker.room == room) {
         state->speaker.room = nullptr;
+        state->speaker.rd = nullptr;
+    }
     RoomDat *rd = getRoomDat(state, room);
     if (rd == nullptr)
         return;

@@ -1,5 +1,6 @@
 /* Activity limits: the thirty limit slots with their built-in defaults, the
  * lookup of the entry that applies in a room, and the decaying counter. */
+#include <ctype.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -115,8 +116,17 @@ void setParameter(MyState *state, int index, const char *name, const LimitValue 
         FormattedLogMessage(nullptr, "vestrel", "Unable to get memory for LimitValue, init failed");
 }
 
+/* Every room's resolved entries go stale at once. */
+static void limitsChanged(MyState *state)
+{
+    state->limitGeneration++;
+    if (state->limitGeneration == 0)
+        state->limitGeneration = 1;
+}
+
 void setDefaultParameters(MyState *state)
 {
+    limitsChanged(state);
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
         const SlotDefinition *def = &slotDefinitions[slot];
         setParameter(state, slot, def->name, def->defaultValue, def->paramMask);
@@ -150,19 +160,9 @@ static int rangeContains(const LimitValue *entry, sint32 roomNumber)
     return 0;
 }
 
-/* The class bit an entry needs to apply in this room. A member room's
- * owner chooses between the member and the alternate member limits. */
 static sint32 roomClass(MyState *state, ServerRoomRec *room)
 {
-    if (room->memberOwner != 0) {
-        RoomDat *rd = getRoomDat(state, room);
-        if (rd != nullptr && (rd->flags & RD_RLIMIT))
-            return RC_ALTMEMBER;
-        return RC_MEMBER;
-    }
-    if (room->room.roomFlags & RF_Private)
-        return RC_PRIVATE;
-    return RC_PUBLIC;
+    return roomClassOf(room, getRoomDat(state, room));
 }
 
 /* The entry of the chain that applies in a room (null: the user is in no
@@ -381,6 +381,23 @@ static LimitIndex *buildIndex(LimitValue *first)
 
 /* Every chain gets one, so that a lookup costs two reads whatever the
  * chain holds; the chain's first entry holds it, until the chain changes. */
+/* The bytes a line must begin with to be some phrase: strcmpci compares
+ * the first bytes lower-cased, so a byte is marked when it lower-cases to
+ * the lower-cased first byte of a phrase. */
+static void indexPhrases(MyState *state)
+{
+    memset(state->phraseStart, 0, sizeof state->phraseStart);
+    for (const LimitValue *e = state->limits[L_CHATGOTO]; e != nullptr; e = e->next) {
+        if (e->string == nullptr)
+            continue;
+        int first = tolower((unsigned char)e->string[0]);
+        for (int b = 0; b < 256; b++) {
+            if (tolower(b) == first)
+                state->phraseStart[b / 8] |= (unsigned char)(1u << (b % 8));
+        }
+    }
+}
+
 void buildLimitIndexes(MyState *state)
 {
     freeLimitIndexes(state);
@@ -388,10 +405,12 @@ void buildLimitIndexes(MyState *state)
         if (state->limits[slot] != nullptr)
             state->limits[slot]->index = buildIndex(state->limits[slot]);
     }
+    indexPhrases(state);
 }
 
 void freeLimitIndexes(MyState *state)
 {
+    limitsChanged(state);
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
         LimitValue *first = state->limits[slot];
         if (first != nullptr) {
@@ -402,8 +421,9 @@ void freeLimitIndexes(MyState *state)
 }
 
 /* An index, where the chain has one, gives exactly the walk's entry; a
- * chain without one (no memory for it) is walked. */
-static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
+ * chain without one (no memory for it) is walked. `cls` is the room's
+ * class. */
+static LimitValue *lookupInClass(MyState *state, LimitValue *first, ServerRoomRec *room, sint32 cls)
 {
     if (first == nullptr)
         return nullptr;
@@ -412,7 +432,7 @@ static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec
         return walkInRoom(state, first, room);
     if (room == nullptr)
         return index->anyClass;
-    int bit = classBit(roomClass(state, room));
+    int bit = classBit(cls);
     int classPos = bit >= 0 ? index->classPos[bit] : NO_ENTRY;
     if (index->intervals > 0) {
         int j = intervalOf(index, room->room.roomID);
@@ -420,6 +440,43 @@ static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec
             return index->ranged[j];
     }
     return classPos != NO_ENTRY ? index->byClass[bit] : nullptr;
+}
+
+static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
+{
+    if (first == nullptr)
+        return nullptr;
+    return lookupInClass(state, first, room, room != nullptr ? roomClass(state, room) : 0);
+}
+
+/* ---- Each room's resolved entries --------------------------------------------- */
+
+static void resolveRoom(MyState *state, ServerRoomRec *room, RoomDat *rd, sint32 cls)
+{
+    RoomLimits *resolved = &rd->limits;
+    for (int slot = 0; slot < NBR_LIMITS; slot++)
+        resolved->entry[slot] = lookupInClass(state, state->limits[slot], room, cls);
+    resolved->generation = state->limitGeneration;
+    resolved->roomClass = cls;
+    resolved->roomID = room->room.roomID;
+}
+
+LimitValue *limitInRoom(MyState *state, int slot, ServerRoomRec *room, RoomDat *rd)
+{
+    if (room == nullptr || rd == nullptr)
+        return lookupInRoom(state, state->limits[slot], room);
+    sint32 cls = roomClassOf(room, rd);
+    const RoomLimits *resolved = &rd->limits;
+    if (resolved->generation != state->limitGeneration || resolved->roomClass != cls ||
+        resolved->roomID != room->room.roomID)
+        resolveRoom(state, room, rd, cls);
+    return resolved->entry[slot];
+}
+
+LimitValue *limitHereSlow(ServerState *serverState, MyState *state, int slot)
+{
+    ServerRoomRec *room = roomOf(state, serverState->currentUser);
+    return limitInRoom(state, slot, room, getRoomDat(state, room));
 }
 
 LimitValue *getRoomLimitInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)

@@ -198,6 +198,16 @@ struct RoomBadActor {
     char username[32];
 };
 
+/* The entry of every slot that applies in one room, resolved at its first
+ * lookup after a load or after a change of the room's class: a lookup is
+ * then one read. Valid while all three keys still hold. */
+struct RoomLimits {
+    uint32 generation; /* MyState.limitGeneration they were resolved at; 0: never */
+    sint32 roomClass;  /* the RC_ class bit of the room then */
+    RoomID roomID;
+    LimitValue *entry[NBR_LIMITS];
+};
+
 /* Kept in the host's per-room slot. */
 struct RoomDat {
     int flags;
@@ -205,6 +215,7 @@ struct RoomDat {
     UserID lastUserID;
     time_t ownerLogoffTime;
     RoomBadActor *badActorList; /* owned */
+    RoomLimits limits;
 };
 
 #define PAGE_NAME_SIZE 32
@@ -219,6 +230,7 @@ struct Speaker {
     int rank;
     RoomID roomID;
     ServerRoomRec *room; /* null: look it up */
+    RoomDat *rd;         /* the room's; null with it */
 };
 
 struct MyState {
@@ -245,6 +257,8 @@ struct MyState {
     int hideops;
     int idleScheduled; /* the perpetual idle check has been started */
     Speaker speaker;
+    uint32 limitGeneration;        /* moves on whenever the chains change; never 0 */
+    unsigned char phraseStart[32]; /* bit b: a chat-goto phrase may begin with byte b */
 };
 
 /* ---- Commands ------------------------------------------------------------ */
@@ -395,16 +409,66 @@ int do_rbanlist(CMD_PARAMS);
 char *copyText(const char *text);
 void freeText(char **text);
 #define REMEMBER_MIN 256 /* bytes of a remembered line's block, at the least */
-void rememberText(char **field, const char *text); /* reuses the field's block */
+void rememberText(char **field, const char *text);                /* reuses the field's block */
+void rememberLine(char **field, const char *text, size_t length); /* length: strlen(text) */
 
-int isOperator(const ServerUserRec *user);
-UserDat *getUserDat(MyState *state, ServerUserRec *user);
-RoomDat *getRoomDat(MyState *state, ServerRoomRec *room);
-ServerRoomRec *getUserRoom(ServerUserRec *user);
+/* Asked on every message, several times: kept inline, and answered from
+ * the speaker's record while the message is his. */
+static inline int isOperator(const ServerUserRec *user)
+{
+    return user != nullptr && (user->flags & (UF_Wizard | UF_God)) != 0;
+}
+
+static inline UserDat *getUserDat(MyState *state, ServerUserRec *user)
+{
+    if (state == nullptr || user == nullptr)
+        return nullptr;
+    if (user == state->speaker.user)
+        return state->speaker.ud;
+    return (UserDat *)getPluginUserInfo(state->myPluginID, user);
+}
+
+static inline RoomDat *getRoomDat(MyState *state, ServerRoomRec *room)
+{
+    if (state == nullptr || room == nullptr)
+        return nullptr;
+    if (room == state->speaker.room)
+        return state->speaker.rd;
+    return (RoomDat *)getPluginRoomInfo(state->myPluginID, room);
+}
+
+static inline ServerRoomRec *getUserRoom(ServerUserRec *user)
+{
+    if (user == nullptr)
+        return nullptr;
+    return GetRoom(user->user.roomID);
+}
+
+/* 1 when the user is the speaker and still in the room he spoke in. */
+static inline int isSpeakerInRoom(const MyState *state, const ServerUserRec *user)
+{
+    const Speaker *s = &state->speaker;
+    return user != nullptr && user == s->user && s->room != nullptr &&
+           user->user.roomID == s->roomID;
+}
+
+/* The user's room, from the speaker's record while he has not moved. */
+static inline ServerRoomRec *roomOf(MyState *state, ServerUserRec *user)
+{
+    if (isSpeakerInRoom(state, user))
+        return state->speaker.room;
+    return getUserRoom(user);
+}
+
+static inline int rankOf(MyState *state, ServerUserRec *user)
+{
+    if (user != nullptr && user == state->speaker.user)
+        return state->speaker.rank;
+    return UserRank(user);
+}
+
 void beginSpeaker(MyState *state, ServerUserRec *user);
 void endSpeaker(MyState *state);
-ServerRoomRec *roomOf(MyState *state, ServerUserRec *user);
-int rankOf(MyState *state, ServerUserRec *user);
 void resetUser(ServerState *serverState, MyState *state);
 void dressInPin(ServerUserRec *user);
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user);
@@ -436,6 +500,36 @@ void freeLimitIndexes(MyState *state);
 LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *first);
 /* The entry that applies in the room (null: a user in no room). */
 LimitValue *getRoomLimitInRoom(MyState *state, LimitValue *first, ServerRoomRec *room);
+
+/* The class bit an entry needs to apply in this room. A member room's
+ * owner chooses between the member and the alternate member limits. */
+static inline sint32 roomClassOf(const ServerRoomRec *room, const RoomDat *rd)
+{
+    if (room->memberOwner != 0)
+        return rd != nullptr && (rd->flags & RD_RLIMIT) ? RC_ALTMEMBER : RC_MEMBER;
+    return (room->room.roomFlags & RF_Private) ? RC_PRIVATE : RC_PUBLIC;
+}
+
+/* The entry of slot `slot` that applies in the room, from the room's
+ * resolved entries (rd is the room's RoomDat; without one, looked up). */
+LimitValue *limitInRoom(MyState *state, int slot, ServerRoomRec *room, RoomDat *rd);
+LimitValue *limitHereSlow(ServerState *serverState, MyState *state, int slot);
+
+/* The entry of slot `slot` that applies in the current user's room: what
+ * getRoomLimit gives for the slot's chain, in one read while the speaker
+ * is in his room and its resolved entries hold. */
+static inline LimitValue *limitHere(ServerState *serverState, MyState *state, int slot)
+{
+    const Speaker *s = &state->speaker;
+    if (s->rd != nullptr && isSpeakerInRoom(state, serverState->currentUser)) {
+        const RoomLimits *resolved = &s->rd->limits;
+        if (resolved->generation == state->limitGeneration &&
+            resolved->roomClass == roomClassOf(s->room, s->rd) && resolved->roomID == s->roomID)
+            return resolved->entry[slot];
+    }
+    return limitHereSlow(serverState, state, slot);
+}
+
 int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
                const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
                const char *type);
@@ -470,8 +564,20 @@ void appendWhere(char *s, char *se, const LimitValue *limit);
 uint16 read16(const unsigned char *p);
 uint32 read32(const unsigned char *p);
 int userFlags(const UserDat *ud);
-int countAgainst(ServerState *serverState, MyState *state, UserDat *ud, int slot,
-                 ActivityHistory *hist, int actions, const char *type);
+
+/* Counts `actions` against slot `slot` of the current user's room; 1 when
+ * over the limit. No entry, or no UserDat, counts nothing. */
+static inline int countAgainst(ServerState *serverState, MyState *state, UserDat *ud, int slot,
+                               ActivityHistory *hist, int actions, const char *type)
+{
+    if (ud == nullptr)
+        return 0;
+    LimitValue *entry = limitHere(serverState, state, slot);
+    if (entry == nullptr)
+        return 0;
+    return checkLimit(serverState, state, hist, entry, ud, slot, actions, type);
+}
+
 ClientMsg *refuseAndReset(ServerState *serverState, MyState *state);
 void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *text);
 int withinZone(Point a, Point b, uint32 zone);
@@ -491,8 +597,10 @@ LPropRec *loosePropAt(ServerRoomRec *room, Offset offset);    /* avatar.cpp */
 LPropRec *findPropInRoom(ServerUserRec *user, sint32 number); /* avatar.cpp */
 ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *message);
 
-int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
-            const char *where);
+/* The chat rules, after the interpreter let the line go on; `length` is
+ * strlen(line). */
+int badchat(const char *line, size_t length, ServerState *serverState, MyState *state,
+            UserID target, const char *where);
 int isPageCommand(const char *line, ServerState *serverState, MyState *state);
 int pageIsNotAcceptable(ServerState *serverState, MyState *state, const char *line);
 int checkName(unsigned char *pname, ServerState *serverState, MyState *state, const char *mtype);
@@ -507,6 +615,16 @@ int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roo
                          AssetSpec propSpec, Point loc);
 
 /* ---- Command interpreter (commands.cpp) -------------------------------------- */
+
+/* 1 when the line may be a command, a help request or a chat-goto phrase:
+ * it begins with a command character or with a byte a phrase may begin
+ * with. Any other line is chat, and the interpreter has nothing to do. */
+static inline int mayBeInterpreted(const MyState *state, const char *line)
+{
+    unsigned char first = (unsigned char)line[0];
+    return first == COMMAND_CHAR_1 || first == COMMAND_CHAR_2 ||
+           (state->phraseStart[first / 8] & (1u << (first % 8))) != 0;
+}
 
 int isCommandExecuted(ServerState *serverState, MyState *state, char *line, UserID target);
 int isBadCommand(char *line, ServerState *serverState, MyState *state, UserID target);
