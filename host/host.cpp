@@ -15,7 +15,6 @@ namespace vh
 namespace
 {
 
-Host *g_current = nullptr;
 bool g_several = false; // a benchmark keeps several worlds, one current at a time
 constexpr PluginID kPluginID = 1;
 constexpr uint32_t kVarBufSize = 16384;
@@ -72,26 +71,6 @@ std::string ipText(uint32_t ip)
 }
 
 } // namespace
-
-struct Host::HostUser {
-    ServerUserRec rec{};
-    std::string handle;
-    int rank = 1;
-    std::string nameKey; // lower-cased name, as indexed in byName_
-    std::vector<unsigned char> slot;
-    uint32_t lateCounter = 0, lateCrc = 0; // logon data that arrive late
-};
-
-struct Host::HostRoom {
-    ServerRoomRec rec{};
-    std::string name;
-    std::vector<unsigned char> varBuf;
-    std::vector<UserID> occupants;
-    std::vector<LPropRec> props;
-    std::vector<int> drawings; // payload bytes of each drawing
-    int extraVars = 0;         // lenVars set by hand beyond the laid-out bytes
-    std::vector<unsigned char> slot;
-};
 
 // ---- Strings -------------------------------------------------------------
 
@@ -154,11 +133,11 @@ Message::Message(uint32_t eventType, const std::vector<uint8_t> &payload, int32_
 
 Host::Host()
 {
-    if (g_current != nullptr && !g_several) {
+    if (current_ != nullptr && !g_several) {
         std::fprintf(stderr, "host: only one host at a time\n");
         std::abort();
     }
-    g_current = this;
+    current_ = this;
     state_.maxPeoplePerRoom = kMaxPeoplePerRoom;
     setClock(localTime(2026, 1, 5, 9, 0, 0));
     createRoom(0, "Entrance");
@@ -166,7 +145,7 @@ Host::Host()
 
 Host::~Host()
 {
-    g_current = this; // the plug-in's last calls are this host's
+    current_ = this; // the plug-in's last calls are this host's
     if (running_)
         shutdown();
     freePending();
@@ -174,7 +153,7 @@ Host::~Host()
         dlclose(dl_);
     for (auto &[p, size] : blocks_)
         std::free(p);
-    g_current = nullptr;
+    current_ = nullptr;
 }
 
 void Host::allowSeveral()
@@ -184,12 +163,7 @@ void Host::allowSeveral()
 
 void Host::makeCurrent()
 {
-    g_current = this;
-}
-
-Host *Host::current()
-{
-    return g_current;
+    current_ = this;
 }
 
 void Host::emit(const std::string &line)
@@ -315,32 +289,12 @@ void Host::setSlotSize(bool user, int32_t size)
     }
 }
 
-// The slot lives beside the host's record: no lookup, as a real host
-// keeps it.
-void *Host::slotOf(ServerUserRec *user)
-{
-    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
-    return (u == nullptr || u->slot.empty()) ? nullptr : u->slot.data();
-}
-
-void *Host::slotOf(ServerRoomRec *room)
-{
-    HostRoom *r = room != nullptr ? static_cast<HostRoom *>(room->hostPrivate) : nullptr;
-    return (r == nullptr || r->slot.empty()) ? nullptr : r->slot.data();
-}
-
 // ---- Rooms ----------------------------------------------------------------
 
 Host::HostRoom *Host::hostRoom(const ServerRoomRec *room) const
 {
     auto it = roomIndex_.find(room);
     return it == roomIndex_.end() ? nullptr : it->second;
-}
-
-ServerRoomRec *Host::room(RoomID id) const
-{
-    HostRoom *r = roomById_[static_cast<uint16_t>(id)];
-    return r == nullptr ? nullptr : &r->rec;
 }
 
 // Rewrites the room's variable buffer from its name, loose props and
@@ -526,22 +480,10 @@ ServerUserRec *Host::user(const std::string &handle) const
     return it == byHandle_.end() ? nullptr : &it->second->rec;
 }
 
-ServerUserRec *Host::userById(UserID id) const
-{
-    HostUser *u = id < userById_.size() ? userById_[id] : nullptr;
-    return u == nullptr ? nullptr : &u->rec;
-}
-
 std::string Host::handleOf(const ServerUserRec *user) const
 {
     HostUser *u = hostUser(user);
     return u == nullptr ? "?" : u->handle;
-}
-
-int Host::rankOf(const ServerUserRec *user) const
-{
-    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
-    return u == nullptr ? 0 : u->rank;
 }
 
 void Host::setRank(ServerUserRec *user, int rank)

@@ -81,7 +81,7 @@ class Host
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
 
-    static Host *current();
+    static Host *current() { return current_; }
     // Several hosts may live at once after allowSeveral(); the services
     // act on the one made current last (the newest, until another is).
     static void allowSeveral();
@@ -203,8 +203,26 @@ class Host
                             const ServerUserRec *except = nullptr) const;
 
   private:
-    struct HostUser;
-    struct HostRoom;
+    // The host's own records, each beside the C record it hands out
+    // (whose hostPrivate points back at it).
+    struct HostUser {
+        ServerUserRec rec{};
+        std::string handle;
+        int rank = 1;
+        std::string nameKey; // lower-cased name, as indexed in byName_
+        std::vector<unsigned char> slot;
+        uint32_t lateCounter = 0, lateCrc = 0; // logon data that arrive late
+    };
+    struct HostRoom {
+        ServerRoomRec rec{};
+        std::string name;
+        std::vector<unsigned char> varBuf;
+        std::vector<UserID> occupants;
+        std::vector<LPropRec> props;
+        std::vector<int> drawings; // payload bytes of each drawing
+        int extraVars = 0;         // lenVars set by hand beyond the laid-out bytes
+        std::vector<unsigned char> slot;
+    };
     struct QueueItem {
         enum Kind { Deliver, Kill, Timer } kind = Deliver;
         UserID user = 0;
@@ -235,6 +253,8 @@ class Host
                            ServerUserRec *target);
     ServerRoomRec *ownedRoom(ServerUserRec *user) const;
     void completeLogon(UserID id);
+
+    static inline Host *current_ = nullptr;
 
     ServerState state_{};
     ServerUserRec **userTail_ = &state_.userList;
@@ -286,6 +306,42 @@ class Host
     size_t operatorNotices_ = 0;
     bool quiet_ = false;
 };
+
+// ---- The lookups a server answers at once --------------------------------
+// Inline, as a real server's are a load or two: the plug-in asks them on
+// every message.
+
+inline ServerUserRec *Host::userById(UserID id) const
+{
+    HostUser *u = id < userById_.size() ? userById_[id] : nullptr;
+    return u == nullptr ? nullptr : &u->rec;
+}
+
+inline ServerRoomRec *Host::room(RoomID id) const
+{
+    HostRoom *r = roomById_[static_cast<uint16_t>(id)];
+    return r == nullptr ? nullptr : &r->rec;
+}
+
+inline int Host::rankOf(const ServerUserRec *user) const
+{
+    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
+    return u == nullptr ? 0 : u->rank;
+}
+
+// The slot lives beside the host's record: no lookup, as a real host
+// keeps it.
+inline void *Host::slotOf(ServerUserRec *user)
+{
+    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
+    return (u == nullptr || u->slot.empty()) ? nullptr : u->slot.data();
+}
+
+inline void *Host::slotOf(ServerRoomRec *room)
+{
+    HostRoom *r = room != nullptr ? static_cast<HostRoom *>(room->hostPrivate) : nullptr;
+    return (r == nullptr || r->slot.empty()) ? nullptr : r->slot.data();
+}
 
 // Text as the transcript prints it: every byte that is not printable ASCII
 // (control bytes, DEL, 0x80 to 0xFF) as \xHH.

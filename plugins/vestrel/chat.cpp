@@ -1,5 +1,6 @@
-/* Chat screening: mimicry, the member-room gag, spoofing and face
- * sequences, the chat and page limits, page length, and user names. */
+/* Chat screening: the hand-off of a chat line to the interpreter, then
+ * mimicry, the member-room gag, spoofing and face sequences, the chat and
+ * page limits, page length, and user names. */
 #include <ctype.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -214,11 +215,10 @@ static int chatRate(ServerState *serverState, MyState *state, UserDat *ud, int p
                         repeated ? "Repeated chat messages" : "Chat messages");
 }
 
-int badchat(const char *line, size_t length, ServerState *serverState, MyState *state,
-            UserID target, const char *where)
+/* The chat rules, after the interpreter let the line go on; `length` is
+ * strlen(line). */
+static int badchat(const char *line, size_t length, ServerState *serverState, MyState *state)
 {
-    (void)target;
-    (void)where;
     ServerUserRec *user = serverState->currentUser;
     UserDat *ud = getUserDat(state, user);
 
@@ -248,4 +248,25 @@ int badchat(const char *line, size_t length, ServerState *serverState, MyState *
     if (!repeated)
         rememberLine(&ud->lastChat, line, length);
     return result;
+}
+
+/* Help, then commands and chat screening; null drops the message. A line
+ * that cannot be a command, a help request or a chat-goto phrase is not
+ * offered to the interpreter. */
+ClientMsg *screenChatLine(ServerState *serverState, MyState *state, ClientMsg *message,
+                          const char *text, size_t length, UserID target)
+{
+    if (mayBeInterpreted(state, text)) {
+        if (isCommandExecuted(serverState, state, (char *)text, target))
+            return nullptr;
+        if (isBadCommand((char *)text, serverState, state, target))
+            return nullptr;
+        /* A command that lets the line go on may have cut it, changed the
+         * room's class or reloaded. */
+        length = strlen(text);
+        forgetSpeakerLimits(state);
+    }
+    if (badchat(text, length, serverState, state))
+        return nullptr;
+    return message; /* the second stage has no rule for chat */
 }

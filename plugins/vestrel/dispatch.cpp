@@ -65,27 +65,7 @@ int withinZone(Point a, Point b, uint32 zone)
 
 /* ---- First stage ----------------------------------------------------------- */
 
-/* Help, then commands and chat screening; null drops the message. A line
- * that cannot be a command, a help request or a chat-goto phrase is not
- * offered to the interpreter. `length` is strlen(text). */
-static ClientMsg *chatHandOff(ServerState *serverState, MyState *state, ClientMsg *message,
-                              const char *text, size_t length, UserID target, const char *kind)
-{
-    int interpreted = mayBeInterpreted(state, text);
-    if (interpreted) {
-        if (isCommandExecuted(serverState, state, (char *)text, target))
-            return nullptr;
-        if (isBadCommand((char *)text, serverState, state, target))
-            return nullptr;
-        length = strlen(text); /* a command that lets the line go on may have cut it */
-    }
-    if (badchat(text, length, serverState, state, target, kind))
-        return nullptr;
-    return secondStage(serverState, state, message);
-}
-
-static ClientMsg *textPath(ServerState *serverState, MyState *state, ClientMsg *message,
-                           const char *kind)
+static ClientMsg *textPath(ServerState *serverState, MyState *state, ClientMsg *message)
 {
     if (serverState->currentUser == nullptr)
         return nullptr;
@@ -93,7 +73,7 @@ static ClientMsg *textPath(ServerState *serverState, MyState *state, ClientMsg *
     const char *end = (const char *)memchr(text, '\0', message->length);
     if (end == nullptr)
         return nullptr;
-    return chatHandOff(serverState, state, message, text, (size_t)(end - text), 0, kind);
+    return screenChatLine(serverState, state, message, text, (size_t)(end - text), 0);
 }
 
 static ClientMsg *whisperPath(ServerState *serverState, MyState *state, ClientMsg *message)
@@ -104,15 +84,15 @@ static ClientMsg *whisperPath(ServerState *serverState, MyState *state, ClientMs
     const char *end = (const char *)memchr(text, '\0', message->length - 4);
     if (end == nullptr)
         return nullptr;
-    return chatHandOff(serverState, state, message, text, (size_t)(end - text),
-                       read32(message->msg), "whisper");
+    return screenChatLine(serverState, state, message, text, (size_t)(end - text),
+                          read32(message->msg));
 }
 
 /* The plug-in deciphers into a buffer of its own; the message passed on is
  * the one the client sent. `at` is where the length field starts and
  * `extra` the payload bytes before it. */
 static ClientMsg *encipheredPath(ServerState *serverState, MyState *state, ClientMsg *message,
-                                 uint32 at, UserID target, const char *kind)
+                                 uint32 at, UserID target)
 {
     uint32 length = read16(message->msg + at);
     if (length - 3 > DECIPHER_SIZE - 1) /* below 3 wraps round too */
@@ -122,7 +102,7 @@ static ClientMsg *encipheredPath(ServerState *serverState, MyState *state, Clien
     char buffer[DECIPHER_SIZE];
     memset(buffer, 0, sizeof buffer);
     DecryptCString(message->msg + at + 2, buffer, (int)(length - 3), 0);
-    return chatHandOff(serverState, state, message, buffer, strlen(buffer), target, kind);
+    return screenChatLine(serverState, state, message, buffer, strlen(buffer), target);
 }
 
 /* Navigation error 1 (unknown room), and the client shows where he is. */
@@ -308,14 +288,14 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
     case MSG_ROOMSETDESC:
         return user == nullptr ? nullptr : secondStage(serverState, state, message);
     case MSG_TALK:
-        return textPath(serverState, state, message, "talk");
+        return textPath(serverState, state, message);
     case MSG_GMSG:
-        return textPath(serverState, state, message, "gblmsg");
+        return textPath(serverState, state, message);
     case MSG_RMSG:
         if (!isOperator(user) && ud != nullptr &&
             countAgainst(serverState, state, ud, L_ROOMMSG, &ud->roommsg, 1, "Room messages"))
             return nullptr;
-        return textPath(serverState, state, message, "roommsg");
+        return textPath(serverState, state, message);
     case MSG_WHISPER:
         return whisperPath(serverState, state, message);
     case MSG_XTALK:
@@ -323,12 +303,12 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
             return nullptr;
         if (message->length < 2)
             return message;
-        return encipheredPath(serverState, state, message, 0, 0, "xtalk");
+        return encipheredPath(serverState, state, message, 0, 0);
     case MSG_XWHISPER:
         /* The target and the length field must both be there. */
         if (user == nullptr || message->length < 6)
             return nullptr;
-        return encipheredPath(serverState, state, message, 4, read32(message->msg), "xwhisper");
+        return encipheredPath(serverState, state, message, 4, read32(message->msg));
     case MSG_ROOMGOTO:
         return roomChange(serverState, state, message);
     case MSG_DRAW:
@@ -338,6 +318,28 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
     default:
         return secondStage(serverState, state, message);
     }
+}
+
+/* The sender's record for the rules of this message: his UserDat, rank,
+ * room, the room's RoomDat and its limit entries, asked of the host once. */
+static void beginSpeaker(MyState *state, ServerUserRec *user)
+{
+    Speaker *s = &state->speaker;
+    s->user = nullptr;
+    s->room = nullptr;
+    s->rd = nullptr;
+    s->limits = nullptr;
+    if (user == nullptr)
+        return;
+    s->ud = (UserDat *)getPluginUserInfo(state->myPluginID, user);
+    s->rank = UserRank(user);
+    s->roomID = user->user.roomID;
+    s->room = GetRoom(s->roomID);
+    if (s->room != nullptr)
+        s->rd = (RoomDat *)getPluginRoomInfo(state->myPluginID, s->room);
+    if (s->rd != nullptr)
+        s->limits = roomEntries(state, s->room, s->rd);
+    s->user = user;
 }
 
 ClientMsg *handleMessage(ServerState *serverState, AnyType pluginDat, ClientMsg *message)

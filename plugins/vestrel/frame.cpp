@@ -6,28 +6,12 @@
 
 /* ---- The speaker --------------------------------------------------------- */
 
-void beginSpeaker(MyState *state, ServerUserRec *user)
-{
-    Speaker *s = &state->speaker;
-    s->user = nullptr;
-    s->room = nullptr;
-    s->rd = nullptr;
-    if (user == nullptr)
-        return;
-    s->ud = (UserDat *)getPluginUserInfo(state->myPluginID, user);
-    s->rank = UserRank(user);
-    s->roomID = user->user.roomID;
-    s->room = GetRoom(s->roomID);
-    if (s->room != nullptr)
-        s->rd = (RoomDat *)getPluginRoomInfo(state->myPluginID, s->room);
-    s->user = user;
-}
-
 void endSpeaker(MyState *state)
 {
     state->speaker.user = nullptr;
     state->speaker.room = nullptr;
     state->speaker.rd = nullptr;
+    state->speaker.limits = nullptr;
 }
 
 /* Allocates a timer event and hands it to the host; a scheduler that
@@ -65,7 +49,8 @@ void freeText(char **text)
 /* A remembered line's block holds REMEMBER_MIN bytes, or the line and its
  * NUL when longer, so its size follows from what it holds: a new line that
  * fits is copied in place, and the chat path allocates nothing once a
- * user's block exists. Only rememberText and freeText touch such fields. */
+ * user's block exists. Only rememberText, rememberLine and freeText touch
+ * such fields. */
 static size_t rememberedSize(const char *text)
 {
     size_t n = strlen(text) + 1;
@@ -77,9 +62,7 @@ void rememberText(char **field, const char *text)
     rememberLine(field, text, strlen(text));
 }
 
-/* Every block holds REMEMBER_MIN bytes at the least: a line that fits
- * that needs no look at the block's contents. */
-void rememberLine(char **field, const char *text, size_t length)
+void rememberLongLine(char **field, const char *text, size_t length)
 {
     size_t n = length + 1;
     if (*field != nullptr && (n <= REMEMBER_MIN || n <= rememberedSize(*field))) {
@@ -401,6 +384,7 @@ void noteRoomDeletion(ServerState *serverState, AnyType pluginDat, ServerRoomRec
     if (state != nullptr && state->speaker.room == room) {
         state->speaker.room = nullptr;
         state->speaker.rd = nullptr;
+        state->speaker.limits = nullptr;
     }
     RoomDat *rd = getRoomDat(state, room);
     if (rd == nullptr)

@@ -411,6 +411,7 @@ void buildLimitIndexes(MyState *state)
 void freeLimitIndexes(MyState *state)
 {
     limitsChanged(state);
+    forgetSpeakerLimits(state);
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
         LimitValue *first = state->limits[slot];
         if (first != nullptr) {
@@ -451,7 +452,7 @@ static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec
 
 /* ---- Each room's resolved entries --------------------------------------------- */
 
-static void resolveRoom(MyState *state, ServerRoomRec *room, RoomDat *rd, sint32 cls)
+void resolveRoomLimits(MyState *state, ServerRoomRec *room, RoomDat *rd, sint32 cls)
 {
     RoomLimits *resolved = &rd->limits;
     for (int slot = 0; slot < NBR_LIMITS; slot++)
@@ -465,18 +466,22 @@ LimitValue *limitInRoom(MyState *state, int slot, ServerRoomRec *room, RoomDat *
 {
     if (room == nullptr || rd == nullptr)
         return lookupInRoom(state, state->limits[slot], room);
-    sint32 cls = roomClassOf(room, rd);
-    const RoomLimits *resolved = &rd->limits;
-    if (resolved->generation != state->limitGeneration || resolved->roomClass != cls ||
-        resolved->roomID != room->room.roomID)
-        resolveRoom(state, room, rd, cls);
-    return resolved->entry[slot];
+    return roomEntries(state, room, rd)[slot];
 }
 
+/* Checks the room's entries for the rest of the message while the user
+ * is the speaker in his room. */
 LimitValue *limitHereSlow(ServerState *serverState, MyState *state, int slot)
 {
-    ServerRoomRec *room = roomOf(state, serverState->currentUser);
-    return limitInRoom(state, slot, room, getRoomDat(state, room));
+    ServerUserRec *user = serverState->currentUser;
+    ServerRoomRec *room = roomOf(state, user);
+    RoomDat *rd = getRoomDat(state, room);
+    if (room == nullptr || rd == nullptr)
+        return lookupInRoom(state, state->limits[slot], room);
+    LimitValue *const *entries = roomEntries(state, room, rd);
+    if (isSpeakerInRoom(state, user))
+        state->speaker.limits = entries;
+    return entries[slot];
 }
 
 LimitValue *getRoomLimitInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
@@ -521,35 +526,18 @@ static sint32 clampCount(int64_t count)
     return (sint32)count;
 }
 
-int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
-               const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
-               const char *type)
+/* The refusal: warned once when the entry warns, and the counter raised
+ * no further than maximum plus decay. */
+static int overLimit(ServerUserRec *user, ActivityHistory *hist, const LimitValue *limit,
+                     UserDat *ud, int limitNumber, int numActions, const char *type, time_t now)
 {
-    time_t now = time(nullptr);
-    ServerUserRec *user = serverState->currentUser;
-
-    if (rankOf(state, user) >= 2)
-        return 0;
-    if (limit->maximum == LIMIT_UNLIMITED)
-        return 0;
-
-    sint32 forgiven = truncToSint32(difftime(now, hist->lastTime) * limit->decay);
-    sint32 count = clampCount((int64_t)hist->numberRecent - forgiven);
-    hist->numberRecent = count;
-
-    if ((uint32)count < limit->maximum) {
-        hist->lastTime = now;
-        hist->numberRecent = clampCount((int64_t)count + numActions);
-        return 0;
-    }
-
     if ((limit->roomsChecked & RC_WARN) && ud->lastWarning != limitNumber) {
         UserMessage(user, "%s are limited here", type);
         ud->lastWarning = limitNumber;
     }
 
     /* A refused user's counter never rises above maximum plus decay. */
-    int64_t raised = (int64_t)count + numActions;
+    int64_t raised = (int64_t)hist->numberRecent + numActions;
     double cap = (double)limit->maximum + limit->decay;
     if ((double)raised > cap)
         hist->numberRecent = clampCount(truncToSint32(cap));
@@ -557,4 +545,26 @@ int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
         hist->numberRecent = clampCount(raised);
     hist->lastTime = now;
     return 1;
+}
+
+int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
+               const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
+               const char *type)
+{
+    ServerUserRec *user = serverState->currentUser;
+    if (rankOf(state, user) >= 2)
+        return 0;
+    if (limit->maximum == LIMIT_UNLIMITED)
+        return 0;
+
+    time_t now = time(nullptr);
+    sint32 forgiven = truncToSint32(difftime(now, hist->lastTime) * limit->decay);
+    sint32 count = clampCount((int64_t)hist->numberRecent - forgiven);
+    hist->numberRecent = count;
+    if ((uint32)count >= limit->maximum)
+        return overLimit(user, hist, limit, ud, limitNumber, numActions, type, now);
+
+    hist->lastTime = now;
+    hist->numberRecent = clampCount((int64_t)count + numActions);
+    return 0;
 }

@@ -8,6 +8,7 @@
 
 #include <stddef.h>
 #include <stdio.h>
+#include <string.h>
 #include <time.h>
 
 #include "s-pluginapi.h"
@@ -231,6 +232,10 @@ struct Speaker {
     RoomID roomID;
     ServerRoomRec *room; /* null: look it up */
     RoomDat *rd;         /* the room's; null with it */
+    /* The room's resolved limit entries, checked against the load and the
+     * room's class at the first lookup of the message; null until then,
+     * and again once a load or a command may have changed either. */
+    LimitValue *const *limits;
 };
 
 struct MyState {
@@ -409,8 +414,20 @@ int do_rbanlist(CMD_PARAMS);
 char *copyText(const char *text);
 void freeText(char **text);
 #define REMEMBER_MIN 256 /* bytes of a remembered line's block, at the least */
-void rememberText(char **field, const char *text);                /* reuses the field's block */
-void rememberLine(char **field, const char *text, size_t length); /* length: strlen(text) */
+void rememberText(char **field, const char *text); /* reuses the field's block */
+void rememberLongLine(char **field, const char *text, size_t length);
+
+/* rememberText of a line of `length` bytes: every block holds REMEMBER_MIN
+ * bytes at the least, so a line that fits that is copied in place without
+ * a look at the block. */
+static inline void rememberLine(char **field, const char *text, size_t length)
+{
+    if (*field != nullptr && length < REMEMBER_MIN) {
+        memmove(*field, text, length + 1);
+        return;
+    }
+    rememberLongLine(field, text, length);
+}
 
 /* Asked on every message, several times: kept inline, and answered from
  * the speaker's record while the message is his. */
@@ -467,7 +484,6 @@ static inline int rankOf(MyState *state, ServerUserRec *user)
     return UserRank(user);
 }
 
-void beginSpeaker(MyState *state, ServerUserRec *user);
 void endSpeaker(MyState *state);
 void resetUser(ServerState *serverState, MyState *state);
 void dressInPin(ServerUserRec *user);
@@ -510,6 +526,20 @@ static inline sint32 roomClassOf(const ServerRoomRec *room, const RoomDat *rd)
     return (room->room.roomFlags & RF_Private) ? RC_PRIVATE : RC_PUBLIC;
 }
 
+void resolveRoomLimits(MyState *state, ServerRoomRec *room, RoomDat *rd, sint32 cls);
+
+/* The room's resolved entries (rd is its RoomDat), resolved again when
+ * the load or the room's class has changed since. */
+static inline LimitValue *const *roomEntries(MyState *state, ServerRoomRec *room, RoomDat *rd)
+{
+    sint32 cls = roomClassOf(room, rd);
+    const RoomLimits *resolved = &rd->limits;
+    if (resolved->generation != state->limitGeneration || resolved->roomClass != cls ||
+        resolved->roomID != room->room.roomID)
+        resolveRoomLimits(state, room, rd, cls);
+    return resolved->entry;
+}
+
 /* The entry of slot `slot` that applies in the room, from the room's
  * resolved entries (rd is the room's RoomDat; without one, looked up). */
 LimitValue *limitInRoom(MyState *state, int slot, ServerRoomRec *room, RoomDat *rd);
@@ -517,17 +547,20 @@ LimitValue *limitHereSlow(ServerState *serverState, MyState *state, int slot);
 
 /* The entry of slot `slot` that applies in the current user's room: what
  * getRoomLimit gives for the slot's chain, in one read while the speaker
- * is in his room and its resolved entries hold. */
+ * is in the room whose entries his message has checked. */
 static inline LimitValue *limitHere(ServerState *serverState, MyState *state, int slot)
 {
     const Speaker *s = &state->speaker;
-    if (s->rd != nullptr && isSpeakerInRoom(state, serverState->currentUser)) {
-        const RoomLimits *resolved = &s->rd->limits;
-        if (resolved->generation == state->limitGeneration &&
-            resolved->roomClass == roomClassOf(s->room, s->rd) && resolved->roomID == s->roomID)
-            return resolved->entry[slot];
-    }
+    ServerUserRec *user = serverState->currentUser;
+    if (s->limits != nullptr && user == s->user && user->user.roomID == s->roomID)
+        return s->limits[slot];
     return limitHereSlow(serverState, state, slot);
+}
+
+/* After a command: it may have changed the room's class, or reloaded. */
+static inline void forgetSpeakerLimits(MyState *state)
+{
+    state->speaker.limits = nullptr;
 }
 
 int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
@@ -597,10 +630,10 @@ LPropRec *loosePropAt(ServerRoomRec *room, Offset offset);    /* avatar.cpp */
 LPropRec *findPropInRoom(ServerUserRec *user, sint32 number); /* avatar.cpp */
 ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *message);
 
-/* The chat rules, after the interpreter let the line go on; `length` is
- * strlen(line). */
-int badchat(const char *line, size_t length, ServerState *serverState, MyState *state,
-            UserID target, const char *where);
+/* A chat line of `length` bytes (strlen) from the sender's message, said
+ * (target 0) or whispered. */
+ClientMsg *screenChatLine(ServerState *serverState, MyState *state, ClientMsg *message,
+                          const char *text, size_t length, UserID target);
 int isPageCommand(const char *line, ServerState *serverState, MyState *state);
 int pageIsNotAcceptable(ServerState *serverState, MyState *state, const char *line);
 int checkName(unsigned char *pname, ServerState *serverState, MyState *state, const char *mtype);
