@@ -197,11 +197,14 @@ void run(benchmark::State &state, World &w, const std::vector<ServerUserRec *> &
     }
     size_t i = w.cursor;
     size_t firstOdd = SIZE_MAX; // the first message that went the other way
+    HandleMessageProc handle = w.handle;
+    ServerState *serverState = w.state();
+    void *dat = w.dat;
     for (auto _ : state) {
         ClientMsg *msg = msgs[i % msgs.size()].get();
         w.prepare(who[i % n]);
         CALLGRIND_TOGGLE_COLLECT;
-        ClientMsg *r = w.handle(w.state(), w.dat, msg);
+        ClientMsg *r = handle(serverState, dat, msg);
         CALLGRIND_TOGGLE_COLLECT;
         passed += r != nullptr;
         if ((r != nullptr) != shouldPass && firstOdd == SIZE_MAX)

@@ -192,6 +192,8 @@ TEST(Words, Comparisons)
         {"helpme", "help", 4, false, false}, {"y", "yes", 1, false, true},
         {"Ye", "yes", 1, false, true},       {"N", "no", 2, false, false},
         {"yes,", "yes", 1, false, true},     {"", "yes", 0, false, true},
+        {"Yes", "yes", 3, true, true},       {"jes", "yes", 1, false, false},
+        {",yes", "yes", 0, false, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.a) + " / " + c.b);
@@ -209,11 +211,31 @@ TEST(Words, FindCommandWithAbbreviations)
         const char *found;
     };
     const Case cases[] = {
-        {"re", "respond"},      {"res", "respond"},       {"reset", "reset"}, {"rk", "rkick"},
-        {"rki bob", "rkick"},   {"runk", "runkick"},      {"ne", "newroom"},  {"r", nullptr},
-        {"gmsg,hello", "gmsg"}, {"GMSG", "gmsg"},         {"gms", nullptr},   {"help", nullptr},
-        {"vestrel", "vestrel"}, {"rkicks", nullptr},      {"run", nullptr},   {"resp", "respond"},
-        {"respondx", nullptr},  {"setcolor", "setcolor"},
+        {"re", "respond"},
+        {"res", "respond"},
+        {"reset", "reset"},
+        {"rk", "rkick"},
+        {"rki bob", "rkick"},
+        {"runk", "runkick"},
+        {"ne", "newroom"},
+        {"r", nullptr},
+        {"gmsg,hello", "gmsg"},
+        {"GMSG", "gmsg"},
+        {"gms", nullptr},
+        {"help", nullptr},
+        {"vestrel", "vestrel"},
+        {"rkicks", nullptr},
+        {"run", nullptr},
+        {"resp", "respond"},
+        {"respondx", nullptr},
+        {"setcolor", "setcolor"},
+        // Rows are told apart by the first letter, in any case.
+        {"Find", "find"},
+        {"RE", "respond"},
+        {"", nullptr},
+        {"-find", nullptr},
+        {"1", nullptr},
+        {"u", nullptr},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.typed);

@@ -91,7 +91,7 @@ int checkName(unsigned char *pname, ServerState *serverState, MyState *state, co
 }
 
 /* The characters a spoof or a face sequence is made of: : ; | [ ( ) \ / ! @ % ^ */
-static int isSpoofChar(char c)
+static inline int isSpoofChar(char c)
 {
     switch (c) {
     case ':':
@@ -191,7 +191,7 @@ static int mimicked(ServerState *serverState, MyState *state, const char *line, 
         return 0;
     }
     if (rd->lastChat != nullptr && rankOf(state, user) <= 1 &&
-        rd->lastUserID != user->user.userID && strcmp(rd->lastChat, line) == 0) {
+        rd->lastUserID != user->user.userID && sameLine(line, length, rd->lastChat)) {
         if (entry->roomsChecked & RC_WARN)
             warnOnce(user, ud, L_MIMICK, "Repeating others chat is limited here");
         return 1;
@@ -231,16 +231,20 @@ static int badchat(const char *line, size_t length, ServerState *serverState, My
     if (ud->flags & UD_RGAG)
         return 1;
 
-    LimitValue *spoof = limitHere(serverState, state, L_SPOOF);
-    if (spoof != nullptr && spoofOrFaces(serverState, state, line, spoof, ud))
-        return 1;
+    /* Only a line that begins with a spoof character can spoof or show a
+     * face. */
+    if (isSpoofChar(line[0])) {
+        LimitValue *spoof = limitHere(serverState, state, L_SPOOF);
+        if (spoof != nullptr && spoofOrFaces(serverState, state, line, spoof, ud))
+            return 1;
+    }
 
     if (ud->lastChat == nullptr) {
         rememberText(&ud->lastChat, "");
         if (ud->lastChat == nullptr)
             return 0;
     }
-    int repeated = strcmp(line, ud->lastChat) == 0;
+    int repeated = sameLine(line, length, ud->lastChat);
     int page = isPageCommand(line, serverState, state);
     if (page && pageIsNotAcceptable(serverState, state, line))
         return 1;

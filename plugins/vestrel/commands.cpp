@@ -205,6 +205,11 @@ int wordCmp(const char *word1, const char *word2)
 
 int wordMinCmp(const char *word, const char *command, int minimum)
 {
+    /* A word that begins with a letter or digit and not with the command's
+     * first letter can never abbreviate it: most names are told apart at
+     * their first letter, without measuring either. */
+    if (isalnum((unsigned char)word[0]) && lower(word[0]) != lower(command[0]))
+        return 1;
     int n = alnumLength(word);
     int m = alnumLength(command);
     if (n > m || n < minimum)
@@ -228,11 +233,25 @@ int strcmpci(const char *s1, const char *s2)
 
 /* The first row, in table order, that the typed word abbreviates far
  * enough: re finds respond (minimum 2) before reset is reached. */
+/* The word's first letter, lower-cased, or 0 when it does not begin with
+ * a letter or a digit. The names of commands and help classes are lower
+ * case and have a minimum of one letter at the least: a word abbreviates
+ * only names of its first letter, and a word of no letters none. */
+static int firstLetter(const char *word)
+{
+    return isalnum((unsigned char)word[0]) ? lower(word[0]) : 0;
+}
+
 CmdTable *findCommand(MyState *state, const char *cp)
 {
     (void)state;
+    int first = firstLetter(cp);
+    if (first == 0)
+        return nullptr;
     for (int i = 0; i < NBR_COMMANDS; i++) {
         CmdTable *row = &cmdTable[i];
+        if (row->command[0] != first)
+            continue;
         int minimum = row->minimum != 0 ? row->minimum : (int)strlen(row->command);
         if (wordMinCmp(cp, row->command, minimum) == 0)
             return row;
@@ -350,8 +369,9 @@ int isCommandExecuted(ServerState *serverState, MyState *state, char *line, User
     if (arg == nullptr)
         return helpOverview(user);
 
+    int first = firstLetter(arg);
     for (const auto &c : classWords) {
-        if (wordMinCmp(arg, c.word, c.minimum) == 0) {
+        if (c.word[0] == first && wordMinCmp(arg, c.word, c.minimum) == 0) {
             UserPrivateMessage(user, "%s", c.header);
             listClass(user, c.helpClass);
             return c.result;

@@ -63,6 +63,27 @@ int withinZone(Point a, Point b, uint32 zone)
     return (uint32)absDiff(a.h, b.h) <= zone && (uint32)absDiff(a.v, b.v) <= zone;
 }
 
+/* Gathers the records of the occupants of places [from, to) but `self`,
+ * in place order, and asks for each record's user fields ahead of use:
+ * the rules that scan the room then read them with their misses overlapped
+ * instead of one after another. Returns how many; `out` holds `to - from`. */
+int gatherOccupants(ServerRoomRec *room, int from, int to, UserID self, ServerUserRec **out)
+{
+    const UserID *occupants = room->occupants;
+    int n = 0;
+    for (int i = from; i < to; i++) {
+        UserID id = occupants[i];
+        if (id == 0 || id == self)
+            continue;
+        ServerUserRec *other = GetServerUser(id);
+        if (other == nullptr)
+            continue;
+        __builtin_prefetch(&other->user);
+        out[n++] = other;
+    }
+    return n;
+}
+
 /* ---- First stage ----------------------------------------------------------- */
 
 static ClientMsg *textPath(ServerState *serverState, MyState *state, ClientMsg *message)
@@ -206,13 +227,15 @@ static ClientMsg *drawing(ServerState *serverState, MyState *state, ClientMsg *m
 static int tooClose(ServerState *serverState, ServerRoomRec *room, ServerUserRec *user, Point pos,
                     uint32 zone)
 {
-    for (int i = 0; i < serverState->maxPeoplePerRoom; i++) {
-        UserID id = room->occupants[i];
-        if (id == 0 || id == user->user.userID)
-            continue;
-        ServerUserRec *other = GetServerUser(id);
-        if (other != nullptr && withinZone(other->user.roomPos, pos, zone))
-            return 1;
+    ServerUserRec *others[GATHER_PLACES];
+    int places = serverState->maxPeoplePerRoom;
+    for (int from = 0; from < places; from += GATHER_PLACES) {
+        int to = places - from > GATHER_PLACES ? from + GATHER_PLACES : places;
+        int n = gatherOccupants(room, from, to, user->user.userID, others);
+        for (int k = 0; k < n; k++) {
+            if (withinZone(others[k]->user.roomPos, pos, zone))
+                return 1;
+        }
     }
     return 0;
 }
@@ -272,14 +295,13 @@ static void updateIdleTime(ServerState *serverState, MyState *state, ClientMsg *
         return;
     ud->idle = -1;
     if (limitHere(serverState, state, L_IDLE) != nullptr)
-        ud->idle = time(nullptr);
+        ud->idle = nowFor(state, user);
 }
 
 static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *message)
 {
     updateIdleTime(serverState, state, message);
     ServerUserRec *user = serverState->currentUser;
-    UserDat *ud = getUserDat(state, user);
 
     switch (message->eventType) {
     case MSG_LOGON:
@@ -291,11 +313,13 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
         return textPath(serverState, state, message);
     case MSG_GMSG:
         return textPath(serverState, state, message);
-    case MSG_RMSG:
+    case MSG_RMSG: {
+        UserDat *ud = getUserDat(state, user);
         if (!isOperator(user) && ud != nullptr &&
             countAgainst(serverState, state, ud, L_ROOMMSG, &ud->roommsg, 1, "Room messages"))
             return nullptr;
         return textPath(serverState, state, message);
+    }
     case MSG_WHISPER:
         return whisperPath(serverState, state, message);
     case MSG_XTALK:
@@ -325,20 +349,17 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
 static void beginSpeaker(MyState *state, ServerUserRec *user)
 {
     Speaker *s = &state->speaker;
-    s->user = nullptr;
-    s->room = nullptr;
-    s->rd = nullptr;
-    s->limits = nullptr;
-    if (user == nullptr)
+    if (user == nullptr) {
+        endSpeaker(state);
         return;
+    }
+    s->now = time(nullptr);
     s->ud = (UserDat *)getPluginUserInfo(state->myPluginID, user);
     s->rank = UserRank(user);
     s->roomID = user->user.roomID;
     s->room = GetRoom(s->roomID);
-    if (s->room != nullptr)
-        s->rd = (RoomDat *)getPluginRoomInfo(state->myPluginID, s->room);
-    if (s->rd != nullptr)
-        s->limits = roomEntries(state, s->room, s->rd);
+    s->rd = s->room != nullptr ? (RoomDat *)getPluginRoomInfo(state->myPluginID, s->room) : nullptr;
+    s->limits = s->rd != nullptr ? roomEntries(state, s->room, s->rd) : nullptr;
     s->user = user;
 }
 

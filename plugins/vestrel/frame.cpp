@@ -4,16 +4,6 @@
 
 #include "vestrel.h"
 
-/* ---- The speaker --------------------------------------------------------- */
-
-void endSpeaker(MyState *state)
-{
-    state->speaker.user = nullptr;
-    state->speaker.room = nullptr;
-    state->speaker.rd = nullptr;
-    state->speaker.limits = nullptr;
-}
-
 /* Allocates a timer event and hands it to the host; a scheduler that
  * cannot get memory goes on without it. */
 int scheduleAction(MyState *state, UserID userID, int action, sint32 delay)

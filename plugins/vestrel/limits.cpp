@@ -504,32 +504,10 @@ LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *f
 
 /* ---- The decaying counter -------------------------------------------------- */
 
-/* Truncates toward zero into 32 bits; out-of-range values saturate and a
- * NaN counts as nothing, so no conversion is ever undefined. */
-static sint32 truncToSint32(double value)
-{
-    if (isnan(value))
-        return 0;
-    if (value >= (double)INT32_MAX)
-        return INT32_MAX;
-    if (value <= (double)INT32_MIN)
-        return INT32_MIN;
-    return (sint32)value;
-}
-
-static sint32 clampCount(int64_t count)
-{
-    if (count < 0)
-        return 0;
-    if (count > INT32_MAX)
-        return INT32_MAX;
-    return (sint32)count;
-}
-
 /* The refusal: warned once when the entry warns, and the counter raised
  * no further than maximum plus decay. */
-static int overLimit(ServerUserRec *user, ActivityHistory *hist, const LimitValue *limit,
-                     UserDat *ud, int limitNumber, int numActions, const char *type, time_t now)
+int overLimit(ServerUserRec *user, ActivityHistory *hist, const LimitValue *limit, UserDat *ud,
+              int limitNumber, int numActions, const char *type, time_t now)
 {
     if ((limit->roomsChecked & RC_WARN) && ud->lastWarning != limitNumber) {
         UserMessage(user, "%s are limited here", type);
@@ -545,26 +523,4 @@ static int overLimit(ServerUserRec *user, ActivityHistory *hist, const LimitValu
         hist->numberRecent = clampCount(raised);
     hist->lastTime = now;
     return 1;
-}
-
-int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
-               const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
-               const char *type)
-{
-    ServerUserRec *user = serverState->currentUser;
-    if (rankOf(state, user) >= 2)
-        return 0;
-    if (limit->maximum == LIMIT_UNLIMITED)
-        return 0;
-
-    time_t now = time(nullptr);
-    sint32 forgiven = truncToSint32(difftime(now, hist->lastTime) * limit->decay);
-    sint32 count = clampCount((int64_t)hist->numberRecent - forgiven);
-    hist->numberRecent = count;
-    if ((uint32)count >= limit->maximum)
-        return overLimit(user, hist, limit, ud, limitNumber, numActions, type, now);
-
-    hist->lastTime = now;
-    hist->numberRecent = clampCount((int64_t)count + numActions);
-    return 0;
 }

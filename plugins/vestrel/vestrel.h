@@ -8,7 +8,6 @@
 
 #include <stddef.h>
 #include <stdio.h>
-#include <string.h>
 #include <time.h>
 
 #include "s-pluginapi.h"
@@ -236,6 +235,7 @@ struct Speaker {
      * room's class at the first lookup of the message; null until then,
      * and again once a load or a command may have changed either. */
     LimitValue *const *limits;
+    time_t now; /* the clock when the message came */
 };
 
 struct MyState {
@@ -417,74 +417,8 @@ void freeText(char **text);
 void rememberText(char **field, const char *text); /* reuses the field's block */
 void rememberLongLine(char **field, const char *text, size_t length);
 
-/* rememberText of a line of `length` bytes: every block holds REMEMBER_MIN
- * bytes at the least, so a line that fits that is copied in place without
- * a look at the block. */
-static inline void rememberLine(char **field, const char *text, size_t length)
-{
-    if (*field != nullptr && length < REMEMBER_MIN) {
-        memmove(*field, text, length + 1);
-        return;
-    }
-    rememberLongLine(field, text, length);
-}
-
-/* Asked on every message, several times: kept inline, and answered from
- * the speaker's record while the message is his. */
-static inline int isOperator(const ServerUserRec *user)
-{
-    return user != nullptr && (user->flags & (UF_Wizard | UF_God)) != 0;
-}
-
-static inline UserDat *getUserDat(MyState *state, ServerUserRec *user)
-{
-    if (state == nullptr || user == nullptr)
-        return nullptr;
-    if (user == state->speaker.user)
-        return state->speaker.ud;
-    return (UserDat *)getPluginUserInfo(state->myPluginID, user);
-}
-
-static inline RoomDat *getRoomDat(MyState *state, ServerRoomRec *room)
-{
-    if (state == nullptr || room == nullptr)
-        return nullptr;
-    if (room == state->speaker.room)
-        return state->speaker.rd;
-    return (RoomDat *)getPluginRoomInfo(state->myPluginID, room);
-}
-
-static inline ServerRoomRec *getUserRoom(ServerUserRec *user)
-{
-    if (user == nullptr)
-        return nullptr;
-    return GetRoom(user->user.roomID);
-}
-
-/* 1 when the user is the speaker and still in the room he spoke in. */
-static inline int isSpeakerInRoom(const MyState *state, const ServerUserRec *user)
-{
-    const Speaker *s = &state->speaker;
-    return user != nullptr && user == s->user && s->room != nullptr &&
-           user->user.roomID == s->roomID;
-}
-
-/* The user's room, from the speaker's record while he has not moved. */
-static inline ServerRoomRec *roomOf(MyState *state, ServerUserRec *user)
-{
-    if (isSpeakerInRoom(state, user))
-        return state->speaker.room;
-    return getUserRoom(user);
-}
-
-static inline int rankOf(MyState *state, ServerUserRec *user)
-{
-    if (user != nullptr && user == state->speaker.user)
-        return state->speaker.rank;
-    return UserRank(user);
-}
-
-void endSpeaker(MyState *state);
+/* isOperator, getUserDat, getRoomDat, getUserRoom, roomOf, rankOf and
+ * endSpeaker are inline (inline.h). */
 void resetUser(ServerState *serverState, MyState *state);
 void dressInPin(ServerUserRec *user);
 void clearDataForRoomChange(ServerState *serverState, MyState *state, ServerUserRec *user);
@@ -517,55 +451,17 @@ LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *f
 /* The entry that applies in the room (null: a user in no room). */
 LimitValue *getRoomLimitInRoom(MyState *state, LimitValue *first, ServerRoomRec *room);
 
-/* The class bit an entry needs to apply in this room. A member room's
- * owner chooses between the member and the alternate member limits. */
-static inline sint32 roomClassOf(const ServerRoomRec *room, const RoomDat *rd)
-{
-    if (room->memberOwner != 0)
-        return rd != nullptr && (rd->flags & RD_RLIMIT) ? RC_ALTMEMBER : RC_MEMBER;
-    return (room->room.roomFlags & RF_Private) ? RC_PRIVATE : RC_PUBLIC;
-}
-
 void resolveRoomLimits(MyState *state, ServerRoomRec *room, RoomDat *rd, sint32 cls);
-
-/* The room's resolved entries (rd is its RoomDat), resolved again when
- * the load or the room's class has changed since. */
-static inline LimitValue *const *roomEntries(MyState *state, ServerRoomRec *room, RoomDat *rd)
-{
-    sint32 cls = roomClassOf(room, rd);
-    const RoomLimits *resolved = &rd->limits;
-    if (resolved->generation != state->limitGeneration || resolved->roomClass != cls ||
-        resolved->roomID != room->room.roomID)
-        resolveRoomLimits(state, room, rd, cls);
-    return resolved->entry;
-}
 
 /* The entry of slot `slot` that applies in the room, from the room's
  * resolved entries (rd is the room's RoomDat; without one, looked up). */
 LimitValue *limitInRoom(MyState *state, int slot, ServerRoomRec *room, RoomDat *rd);
 LimitValue *limitHereSlow(ServerState *serverState, MyState *state, int slot);
 
-/* The entry of slot `slot` that applies in the current user's room: what
- * getRoomLimit gives for the slot's chain, in one read while the speaker
- * is in the room whose entries his message has checked. */
-static inline LimitValue *limitHere(ServerState *serverState, MyState *state, int slot)
-{
-    const Speaker *s = &state->speaker;
-    ServerUserRec *user = serverState->currentUser;
-    if (s->limits != nullptr && user == s->user && user->user.roomID == s->roomID)
-        return s->limits[slot];
-    return limitHereSlow(serverState, state, slot);
-}
-
-/* After a command: it may have changed the room's class, or reloaded. */
-static inline void forgetSpeakerLimits(MyState *state)
-{
-    state->speaker.limits = nullptr;
-}
-
-int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
-               const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
-               const char *type);
+/* checkLimit and countAgainst, the decaying counter, are inline (inline.h);
+ * this is the refusal. */
+int overLimit(ServerUserRec *user, ActivityHistory *hist, const LimitValue *limit, UserDat *ud,
+              int limitNumber, int numActions, const char *type, time_t now);
 
 /* ---- Parameter file (params.cpp) ----------------------------------------- */
 
@@ -598,22 +494,11 @@ uint16 read16(const unsigned char *p);
 uint32 read32(const unsigned char *p);
 int userFlags(const UserDat *ud);
 
-/* Counts `actions` against slot `slot` of the current user's room; 1 when
- * over the limit. No entry, or no UserDat, counts nothing. */
-static inline int countAgainst(ServerState *serverState, MyState *state, UserDat *ud, int slot,
-                               ActivityHistory *hist, int actions, const char *type)
-{
-    if (ud == nullptr)
-        return 0;
-    LimitValue *entry = limitHere(serverState, state, slot);
-    if (entry == nullptr)
-        return 0;
-    return checkLimit(serverState, state, hist, entry, ud, slot, actions, type);
-}
-
 ClientMsg *refuseAndReset(ServerState *serverState, MyState *state);
 void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *text);
 int withinZone(Point a, Point b, uint32 zone);
+#define GATHER_PLACES 64 /* places of a room gathered at a time */
+int gatherOccupants(ServerRoomRec *room, int from, int to, UserID self, ServerUserRec **out);
 
 /* The record of `size` bytes at `offset` in the room's variable buffer, or
  * null. The host's accessor checks where a record starts; a reader copies
@@ -648,16 +533,6 @@ int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roo
                          AssetSpec propSpec, Point loc);
 
 /* ---- Command interpreter (commands.cpp) -------------------------------------- */
-
-/* 1 when the line may be a command, a help request or a chat-goto phrase:
- * it begins with a command character or with a byte a phrase may begin
- * with. Any other line is chat, and the interpreter has nothing to do. */
-static inline int mayBeInterpreted(const MyState *state, const char *line)
-{
-    unsigned char first = (unsigned char)line[0];
-    return first == COMMAND_CHAR_1 || first == COMMAND_CHAR_2 ||
-           (state->phraseStart[first / 8] & (1u << (first % 8))) != 0;
-}
 
 int isCommandExecuted(ServerState *serverState, MyState *state, char *line, UserID target);
 int isBadCommand(char *line, ServerState *serverState, MyState *state, UserID target);
@@ -695,5 +570,8 @@ int getUserSanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room, U
 /* ---- Timers (timers.cpp) --------------------------------------------------- */
 
 int CheckUserIdle(ServerState *serverState, MyState *state);
+
+/* The small functions every message calls, inline. */
+#include "inline.h"
 
 #endif
