@@ -204,24 +204,26 @@ class Host
 
   private:
     // The host's own records, each beside the C record it hands out
-    // (whose hostPrivate points back at it).
+    // (whose hostPrivate, its last field, points back at it). The plug-in's
+    // slot comes right after, so that finding it reads the line the
+    // record ends in.
     struct HostUser {
         ServerUserRec rec{};
-        std::string handle;
-        int rank = 1;
-        std::string nameKey; // lower-cased name, as indexed in byName_
         std::vector<unsigned char> slot;
+        int rank = 1;
+        std::string handle;
+        std::string nameKey;                   // lower-cased name, as indexed in byName_
         uint32_t lateCounter = 0, lateCrc = 0; // logon data that arrive late
     };
     struct HostRoom {
         ServerRoomRec rec{};
+        std::vector<unsigned char> slot;
         std::string name;
         std::vector<unsigned char> varBuf;
         std::vector<UserID> occupants;
         std::vector<LPropRec> props;
         std::vector<int> drawings; // payload bytes of each drawing
         int extraVars = 0;         // lenVars set by hand beyond the laid-out bytes
-        std::vector<unsigned char> slot;
     };
     struct QueueItem {
         enum Kind { Deliver, Kill, Timer } kind = Deliver;

@@ -166,7 +166,24 @@ LPropRec *loosePropAt(ServerRoomRec *room, Offset offset)
     return (LPropRec *)varBufRecord(room, offset, 4, sizeof(LPropRec));
 }
 
-/* Walks at most nbrLProps records, so a cycle of offsets ends too. */
+/* The first of the room's loose props but `skip` that is the asset `id`
+ * within `zone` of `loc`, or null. Walks at most nbrLProps records, so a
+ * cycle of offsets ends too. */
+static const LPropRec *propWithin(ServerRoomRec *room, const LPropRec *skip, AssetID id, Point loc,
+                                  uint32 zone)
+{
+    int count = room->room.nbrLProps;
+    LPropRec *prop = loosePropAt(room, room->room.firstLProp);
+    for (int n = 0; prop != nullptr && n < count; n++) {
+        if (prop != skip && prop->propSpec.id == id && withinZone(loc, prop->loc, zone))
+            return prop;
+        if (prop->link.nextOfst == 0)
+            break;
+        prop = loosePropAt(room, prop->link.nextOfst);
+    }
+    return nullptr;
+}
+
 int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roomprop,
                          AssetSpec propSpec, Point loc)
 {
@@ -180,19 +197,11 @@ int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roo
     if (entry == nullptr || room->room.nbrLProps == 0)
         return 0;
 
-    LPropRec *prop = loosePropAt(room, room->room.firstLProp);
-    for (int n = 0; prop != nullptr && n < room->room.nbrLProps; n++) {
-        if (prop != roomprop && prop->propSpec.id == propSpec.id &&
-            withinZone(loc, prop->loc, entry->maximum)) {
-            if (entry->roomsChecked & RC_WARN)
-                warnOnce(user, getUserDat(state, user), L_ZONE, "Duplicate props are limited here");
-            return 1;
-        }
-        if (prop->link.nextOfst == 0)
-            break;
-        prop = loosePropAt(room, prop->link.nextOfst);
-    }
-    return 0;
+    if (propWithin(room, roomprop, propSpec.id, loc, entry->maximum) == nullptr)
+        return 0;
+    if (entry->roomsChecked & RC_WARN)
+        warnOnce(user, getUserDat(state, user), L_ZONE, "Duplicate props are limited here");
+    return 1;
 }
 
 /* Loose prop number `number` of the user's room, or null. */

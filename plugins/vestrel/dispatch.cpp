@@ -53,16 +53,6 @@ void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *text)
     ud->lastWarning = slot;
 }
 
-static int absDiff(int a, int b)
-{
-    return a > b ? a - b : b - a;
-}
-
-int withinZone(Point a, Point b, uint32 zone)
-{
-    return (uint32)absDiff(a.h, b.h) <= zone && (uint32)absDiff(a.v, b.v) <= zone;
-}
-
 /* Gathers the records of the occupants of places [from, to) but `self`,
  * in place order, and asks for each record's user fields ahead of use:
  * the rules that scan the room then read them with their misses overlapped

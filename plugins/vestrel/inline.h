@@ -72,6 +72,20 @@ static inline int rankOf(MyState *state, ServerUserRec *user)
     return UserRank(user);
 }
 
+/* ---- Places ----------------------------------------------------------------- */
+
+static inline int absDiff(int a, int b)
+{
+    return a > b ? a - b : b - a;
+}
+
+/* 1 when b lies within `zone` pixels of a on both axes; the scans of a
+ * room ask it of every occupant or prop. */
+static inline int withinZone(Point a, Point b, uint32 zone)
+{
+    return (uint32)absDiff(a.h, b.h) <= zone && (uint32)absDiff(a.v, b.v) <= zone;
+}
+
 /* ---- Limit lookups ---------------------------------------------------------- */
 
 /* The class bit an entry needs to apply in this room. A member room's

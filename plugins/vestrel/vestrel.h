@@ -496,7 +496,7 @@ int userFlags(const UserDat *ud);
 
 ClientMsg *refuseAndReset(ServerState *serverState, MyState *state);
 void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *text);
-int withinZone(Point a, Point b, uint32 zone);
+/* withinZone is inline (inline.h). */
 #define GATHER_PLACES 64 /* places of a room gathered at a time */
 int gatherOccupants(ServerRoomRec *room, int from, int to, UserID self, ServerUserRec **out);
 
