@@ -263,37 +263,60 @@ static void freeIndex(LimitIndex *index)
     DisposePtr((Ptr)index);
 }
 
-static int compareSint32(const void *a, const void *b)
+/* The room numbers a RoomID can hold, one bit each, marked at every
+ * interval start, with the count of marks before each word: the starts
+ * come out sorted and unique, and a number's interval is one count away
+ * (a sort and a binary search per range bound cost a file of thousands of
+ * ranged lines more than its reading). Lives while one index is built. */
+#define ROOM_WORDS ((ROOM_HIGH - ROOM_LOW + 1) / 64)
+struct StartSet {
+    uint64_t bits[ROOM_WORDS];
+    int before[ROOM_WORDS];
+};
+
+static void markStart(StartSet *set, sint32 n)
 {
-    sint32 x = *(const sint32 *)a, y = *(const sint32 *)b;
-    return x < y ? -1 : (x > y ? 1 : 0);
+    if (n > ROOM_HIGH)
+        return; /* past the last room: starts no interval */
+    uint32 i = (uint32)(n - ROOM_LOW);
+    set->bits[i / 64] |= (uint64_t)1 << (i % 64);
+}
+
+/* The interval holding room number n: the starts at or below it, less
+ * one. ROOM_LOW is always a start. */
+static int intervalIn(const StartSet *set, sint32 n)
+{
+    uint32 i = (uint32)(n - ROOM_LOW);
+    uint64_t upTo = set->bits[i / 64] & (~(uint64_t)0 >> (63 - i % 64));
+    return set->before[i / 64] + __builtin_popcountll(upTo) - 1;
 }
 
 /* Every range bound, clamped to the room numbers, sorted and unique. */
-static int collectStarts(LimitValue *first, LimitIndex *index, int bounds)
+static int collectStarts(LimitValue *first, LimitIndex *index, StartSet *set)
 {
-    index->starts = (sint32 *)NewPtr((sint32)(sizeof(sint32) * (size_t)bounds));
-    if (index->starts == nullptr)
-        return 0;
-    int n = 0;
-    index->starts[n++] = ROOM_LOW;
+    markStart(set, ROOM_LOW);
     for (LimitValue *e = first; e != nullptr; e = e->next) {
         for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
             if (r->low > r->high)
                 continue;
-            index->starts[n++] = clampRoom(r->low);
-            index->starts[n++] = clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1);
+            markStart(set, clampRoom(r->low));
+            markStart(set, clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1));
         }
     }
-    qsort(index->starts, (size_t)n, sizeof(sint32), compareSint32);
-    int unique = 0;
-    for (int i = 0; i < n; i++) {
-        if (index->starts[i] > ROOM_HIGH)
-            break;
-        if (unique == 0 || index->starts[i] != index->starts[unique - 1])
-            index->starts[unique++] = index->starts[i];
+    int count = 0;
+    for (int w = 0; w < ROOM_WORDS; w++) {
+        set->before[w] = count;
+        count += __builtin_popcountll(set->bits[w]);
     }
-    index->intervals = unique;
+    index->starts = (sint32 *)NewPtr((sint32)(sizeof(sint32) * (size_t)count));
+    if (index->starts == nullptr)
+        return 0;
+    int n = 0;
+    for (int w = 0; w < ROOM_WORDS; w++) {
+        for (uint64_t bits = set->bits[w]; bits != 0; bits &= bits - 1)
+            index->starts[n++] = ROOM_LOW + w * 64 + __builtin_ctzll(bits);
+    }
+    index->intervals = count;
     return 1;
 }
 
@@ -315,7 +338,7 @@ static int firstFree(int *next, int j)
 /* Each interval takes the first ranged entry, in chain order, that covers
  * it; every interval is taken once, so the cost stays near the number of
  * ranges and intervals. */
-static int paintRanges(LimitValue *first, LimitIndex *index)
+static int paintRanges(LimitValue *first, LimitIndex *index, const StartSet *set)
 {
     int n = index->intervals;
     index->rangedPos = (int *)NewPtr((sint32)(sizeof(int) * (size_t)n));
@@ -336,8 +359,8 @@ static int paintRanges(LimitValue *first, LimitIndex *index)
         for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
             if (r->low > r->high || r->high < ROOM_LOW || r->low > ROOM_HIGH)
                 continue;
-            int a = intervalOf(index, clampRoom(r->low));
-            int b = intervalOf(index, r->high > ROOM_HIGH ? ROOM_HIGH : r->high);
+            int a = intervalIn(set, clampRoom(r->low));
+            int b = intervalIn(set, r->high > ROOM_HIGH ? ROOM_HIGH : r->high);
             for (int j = firstFree(next, a); j <= b; j = firstFree(next, j)) {
                 index->rangedPos[j] = pos;
                 index->ranged[j] = e;
@@ -354,13 +377,13 @@ static LimitIndex *buildIndex(LimitValue *first)
     LimitIndex *index = (LimitIndex *)NewPtrClear(sizeof(LimitIndex));
     if (index == nullptr)
         return nullptr;
-    int bounds = 1;
+    int ranged = 0;
     int pos = 0;
     for (int b = 0; b < RC_BITS; b++)
         index->classPos[b] = NO_ENTRY;
     for (LimitValue *e = first; e != nullptr; e = e->next, pos++) {
-        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next)
-            bounds += 2;
+        if (e->roomNumbers != nullptr)
+            ranged = 1;
         for (int b = 0; b < RC_BITS; b++) {
             if ((e->roomsChecked & (1 << b)) && index->classPos[b] == NO_ENTRY) {
                 index->classPos[b] = pos;
@@ -370,9 +393,14 @@ static LimitIndex *buildIndex(LimitValue *first)
         if (e->roomsChecked != 0 && index->anyClass == nullptr)
             index->anyClass = e;
     }
-    if (bounds == 1)
+    if (!ranged)
         return index; /* class entries only: no intervals */
-    if (!collectStarts(first, index, bounds) || !paintRanges(first, index)) {
+    StartSet *set = (StartSet *)NewPtrClear(sizeof(StartSet));
+    int built =
+        set != nullptr && collectStarts(first, index, set) && paintRanges(first, index, set);
+    if (set != nullptr)
+        DisposePtr((Ptr)set);
+    if (!built) {
         freeIndex(index);
         return nullptr;
     }
