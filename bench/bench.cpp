@@ -79,7 +79,10 @@ struct World {
     std::vector<ServerUserRec *> members;
     ServerUserRec *op = nullptr;
     ServerUserRec *flooder = nullptr; // talk_refused's, so no member is left over his limits
-    size_t cursor = 0;            // where the next run goes on, so no line repeats the last run's
+    // Where each case's next run goes on, so that no member says again the
+    // line he said last in that case: the cases that share the world share
+    // its members, and a help line leaves the remembered line as it was.
+    std::map<std::string, size_t> cursors;
     std::set<std::string> warmed; // the cases whose senders have spoken once (counted runs)
     HandleMessageProc handle = nullptr;
     void *dat = nullptr;
@@ -190,12 +193,13 @@ void run(benchmark::State &state, World &w, const std::vector<ServerUserRec *> &
     if (g_fixedIterations && w.warmed.insert(g_case).second) {
         // Counted runs are short: every sender speaks once first, so that
         // what is counted is the steady state, not first-time allocations.
-        for (size_t k = w.cursor; k < w.cursor + n; k++)
+        size_t &cursor = w.cursors[g_case];
+        for (size_t k = cursor; k < cursor + n; k++)
             w.call(who[k % n], msgs[k % msgs.size()].get());
-        w.cursor += n;
+        cursor += n;
         vh::setClock(vh::clockNow() + seconds);
     }
-    size_t i = w.cursor;
+    size_t i = w.cursors[g_case];
     size_t firstOdd = SIZE_MAX; // the first message that went the other way
     HandleMessageProc handle = w.handle;
     ServerState *serverState = w.state();
@@ -212,7 +216,7 @@ void run(benchmark::State &state, World &w, const std::vector<ServerUserRec *> &
         if (++i % n == 0)
             vh::setClock(vh::clockNow() + seconds);
     }
-    w.cursor = i; // the next run goes on where this one stopped
+    w.cursors[g_case] = i; // the next run goes on where this one stopped
     std::string dump = g_case + " " + std::to_string(state.iterations());
     CALLGRIND_DUMP_STATS_AT(dump.c_str());
     if (isVestrel && firstOdd != SIZE_MAX) {

@@ -1,6 +1,7 @@
 // The command table's data, the word functions and command lookup.
 #include "fixture.h"
 
+#include <cstring>
 #include <set>
 
 namespace
@@ -147,6 +148,10 @@ TEST(CommandTable, HoldsEveryRowAsSpecifiedInOrder)
         EXPECT_STREQ(row.shortHelp, e.shortHelp);
         EXPECT_STREQ(row.longHelp, e.longHelp);
         EXPECT_TRUE(words.insert(row.command).second) << "duplicate word";
+        EXPECT_LT(std::strlen("; Usage: ") + std::strlen(row.shortHelp) + std::strlen(" -- ") +
+                      std::strlen(row.longHelp),
+                  static_cast<size_t>(HELP_LINE_SIZE))
+            << "the help line is cut";
     }
     EXPECT_STREQ(cmdTable[24].longHelp,
                  "List the users who have been disciplined  in the current (member created) room.");

@@ -160,6 +160,12 @@ static int lower(char c)
     return tolower((unsigned char)c);
 }
 
+/* Case-blind: tolower is asked only of bytes that differ. */
+static int sameLetter(char a, char b)
+{
+    return a == b || lower(a) == lower(b);
+}
+
 /* Length of the run of letters and digits at the start of s. */
 static int alnumLength(const char *s)
 {
@@ -197,7 +203,7 @@ int wordCmp(const char *word1, const char *word2)
     if (n1 != n2)
         return n1 > n2 ? 1 : -1;
     for (int i = 0; i < n1; i++) {
-        if (lower(word1[i]) != lower(word2[i]))
+        if (!sameLetter(word1[i], word2[i]))
             return 1;
     }
     return 0;
@@ -208,14 +214,14 @@ int wordMinCmp(const char *word, const char *command, int minimum)
     /* A word that begins with a letter or digit and not with the command's
      * first letter can never abbreviate it: most names are told apart at
      * their first letter, without measuring either. */
-    if (isalnum((unsigned char)word[0]) && lower(word[0]) != lower(command[0]))
+    if (isalnum((unsigned char)word[0]) && !sameLetter(word[0], command[0]))
         return 1;
     int n = alnumLength(word);
     int m = alnumLength(command);
     if (n > m || n < minimum)
         return 1;
     for (int i = 0; i < n; i++) {
-        if (lower(word[i]) != lower(command[i]))
+        if (!sameLetter(word[i], command[i]))
             return 1;
     }
     return 0;
@@ -224,6 +230,11 @@ int wordMinCmp(const char *word, const char *command, int minimum)
 int strcmpci(const char *s1, const char *s2)
 {
     for (;; s1++, s2++) {
+        if (*s1 == *s2) {
+            if (*s1 == '\0')
+                return 0;
+            continue;
+        }
         int c1 = lower(*s1);
         int c2 = lower(*s2);
         if (c1 != c2 || c1 == 0)
@@ -287,6 +298,31 @@ static int mayUse(const CmdTable *row, int rank, int mask)
     return rank >= row->rank || (row->flags & mask) != 0;
 }
 
+/* Appends `text` to the `used` bytes of a HELP_LINE_SIZE line, cut at its
+ * end (the table's texts fit: a test holds them to it). */
+static size_t appendHelp(char *line, size_t used, const char *text)
+{
+    size_t n = strlen(text);
+    if (n > HELP_LINE_SIZE - 1 - used)
+        n = HELP_LINE_SIZE - 1 - used;
+    memcpy(line + used, text, n);
+    return used + n;
+}
+
+/* A row's help line, `lead` then its two texts: joined here and handed to
+ * the host whole, since formatting the pieces costs the host more than
+ * the rest of the answer. */
+static void sayHelpLine(ServerUserRec *user, const char *lead, const CmdTable *row)
+{
+    char line[HELP_LINE_SIZE];
+    size_t used = appendHelp(line, 0, lead);
+    used = appendHelp(line, used, row->shortHelp);
+    used = appendHelp(line, used, " -- ");
+    used = appendHelp(line, used, row->longHelp);
+    line[used] = '\0';
+    UserPrivateMessage(user, "%s", line);
+}
+
 static void listClass(ServerUserRec *user, int helpClass)
 {
     int rank = UserRank(user);
@@ -297,7 +333,7 @@ static void listClass(ServerUserRec *user, int helpClass)
             continue;
         if (helpClass != ALL_CLASSES && rowClass(row) != helpClass)
             continue;
-        UserPrivateMessage(user, "; %s -- %s", row->shortHelp, row->longHelp);
+        sayHelpLine(user, "; ", row);
     }
 }
 
@@ -386,7 +422,7 @@ int isCommandExecuted(ServerState *serverState, MyState *state, char *line, User
         return 0;
     if (!mayUse(row, UserRank(user), ownerMask(user)))
         return 0;
-    UserPrivateMessage(user, "; Usage: %s -- %s", row->shortHelp, row->longHelp);
+    sayHelpLine(user, "; Usage: ", row);
     return 1;
 }
 

@@ -297,6 +297,7 @@ enum {
 #define NBR_COMMANDS 58
 #define COMMAND_CHAR_1 '`'
 #define COMMAND_CHAR_2 '\''
+#define HELP_LINE_SIZE 256 /* "; Usage: ", a row's help texts, " -- " and NUL */
 
 typedef int (*CmdHandler)(ServerState *serverState, MyState *state, ServerUserRec *user,
                           ServerRoomRec *userRoom, ServerUserRec *targetUser, char *cmd, char *cp);
