@@ -153,16 +153,21 @@ struct StringList {
 #define UD_LISTGAG 0x20
 #define UD_ROOMSANCTIONS (UD_RPIN | UD_RPROPGAG | UD_RGAG)
 
-/* Kept in the host's per-user slot. */
+/* Kept in the host's per-user slot. What every chat line reads comes
+ * first, so that a line costs the fewest cache lines of it. */
 struct UserDat {
     char *lastChat; /* owned */
     ActivityHistory chat;
+    time_t idle; /* last message while an idle limit applies; -1: none applies */
+    int flags;
+    int lastWarning; /* slot of the last one-time warning; -1 = none */
+    Point lastClientPos;
+    ActivityHistory move;
+    ActivityHistory slide;
     ActivityHistory repchat;
     ActivityHistory roommsg;
     ActivityHistory propDrop;
     ActivityHistory faceChange;
-    ActivityHistory move;
-    ActivityHistory slide;
     ActivityHistory spotStateChange;
     ActivityHistory avatarChange;
     ActivityHistory nameChange;
@@ -172,12 +177,8 @@ struct UserDat {
     ActivityHistory roompage;
     ActivityHistory roomGoto;
     ActivityHistory draw;
-    time_t idle; /* last message while an idle limit applies; -1: none applies */
     RoomID LastRoomID;
     RoomID LastDrawFull;
-    int lastWarning; /* slot of the last one-time warning; -1 = none */
-    Point lastClientPos;
-    int flags;
     int clientType;
 };
 
