@@ -118,6 +118,10 @@ World &world(const Plugin &plugin, const std::string &params, int members, int p
         found->second->host->makeCurrent();
         return *found->second;
     }
+    // A new host sets the one virtual clock to its own start; the clock is
+    // put back where the other worlds left it, so that it never runs
+    // backwards under their members' counters (which would refuse them).
+    time_t resume = vh::clockNow();
     auto &w = worlds[key];
     w = std::make_unique<World>();
     w->key = key;
@@ -154,6 +158,8 @@ World &world(const Plugin &plugin, const std::string &params, int members, int p
                                  static_cast<sint16>(20 + (i % 10) * 20)});
     }
     h.advance(2);
+    if (vh::clockNow() < resume)
+        vh::setClock(resume);
     w->handle = h.procs().handleMessage;
     w->dat = h.pluginData();
     return *w;

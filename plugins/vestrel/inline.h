@@ -227,14 +227,18 @@ static inline int sameLine(const char *line, size_t length, const char *remember
     return strcmp(line, remembered) == 0;
 }
 
+static inline int isCommandLine(const char *line)
+{
+    return line[0] == COMMAND_CHAR_1 || line[0] == COMMAND_CHAR_2;
+}
+
 /* 1 when the line may be a command, a help request or a chat-goto phrase:
  * it begins with a command character or with a byte a phrase may begin
  * with. Any other line is chat, and the interpreter has nothing to do. */
 static inline int mayBeInterpreted(const MyState *state, const char *line)
 {
     unsigned char first = (unsigned char)line[0];
-    return first == COMMAND_CHAR_1 || first == COMMAND_CHAR_2 ||
-           (state->phraseStart[first / 8] & (1u << (first % 8))) != 0;
+    return isCommandLine(line) || (state->phraseStart[first / 8] & (1u << (first % 8))) != 0;
 }
 
 #endif

@@ -331,6 +331,7 @@ char *nextWord(const char *s);
 int wordCmp(const char *word1, const char *word2);
 int wordMinCmp(const char *word, const char *command, int minimum);
 int strcmpci(const char *s1, const char *s2);
+int firstLetter(const char *word);
 CmdTable *findCommand(MyState *state, const char *cp);
 int commandUsage(ServerUserRec *user, const CmdTable *row);
 
@@ -534,7 +535,7 @@ void copyAndSortProps(const AssetSpec *input, AssetSpec *output, int count);
 int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roomprop,
                          AssetSpec propSpec, Point loc);
 
-/* ---- Command interpreter (commands.cpp) -------------------------------------- */
+/* ---- Command interpreter (commands.cpp) and help (help.cpp) ------------------- */
 
 int isCommandExecuted(ServerState *serverState, MyState *state, char *line, UserID target);
 int isBadCommand(char *line, ServerState *serverState, MyState *state, UserID target);
