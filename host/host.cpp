@@ -17,7 +17,6 @@ namespace vh
 namespace
 {
 
-Host *g_current = nullptr;
 bool g_several = false; // a benchmark keeps several worlds, one current at a time
 constexpr PluginID kPluginID = 1;
 
@@ -27,11 +26,11 @@ constexpr PluginID kPluginID = 1;
 
 Host::Host()
 {
-    if (g_current != nullptr && !g_several) {
+    if (current_ != nullptr && !g_several) {
         std::fprintf(stderr, "host: only one host at a time\n");
         std::abort();
     }
-    g_current = this;
+    current_ = this;
     state_.maxPeoplePerRoom = kMaxPeoplePerRoom;
     setClock(localTime(2026, 1, 5, 9, 0, 0));
     createRoom(0, "Entrance");
@@ -39,7 +38,7 @@ Host::Host()
 
 Host::~Host()
 {
-    g_current = this; // the plug-in's last calls are this host's
+    current_ = this; // the plug-in's last calls are this host's
     if (running_)
         shutdown();
     freePending();
@@ -47,7 +46,7 @@ Host::~Host()
         dlclose(dl_);
     for (auto &[p, size] : blocks_)
         std::free(p);
-    g_current = nullptr;
+    current_ = nullptr;
 }
 
 void Host::allowSeveral()
@@ -57,12 +56,7 @@ void Host::allowSeveral()
 
 void Host::makeCurrent()
 {
-    g_current = this;
-}
-
-Host *Host::current()
-{
-    return g_current;
+    current_ = this;
 }
 
 void Host::emit(const std::string &line)

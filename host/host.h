@@ -84,7 +84,7 @@ class Host
     ~Host();
     Host(const Host &) = delete;
     Host &operator=(const Host &) = delete;
-    static Host *current();
+    static Host *current() { return current_; }
     static void allowSeveral();
     void makeCurrent();
 
@@ -225,10 +225,29 @@ class Host
     std::vector<std::string> args_;
     std::vector<char *> argv_;
 
-    // The world: the records the host keeps beside each user and room
-    // (host_internal.h), and their indexes.
-    struct HostUser;
-    struct HostRoom;
+    // The world: the records the host keeps beside each C record it hands
+    // out (whose hostPrivate, its last field, points back at it), and their
+    // indexes. The plug-in's slot comes right after the C record, so that
+    // finding it reads the line the record ends in; they are here, not in
+    // host_internal.h, for the inline lookups below.
+    struct HostUser {
+        ServerUserRec rec{};
+        std::vector<unsigned char> slot;
+        int rank = 1;
+        std::string handle;
+        std::string nameKey;                   // lower-cased name, as indexed in byName_
+        uint32_t lateCounter = 0, lateCrc = 0; // logon data that arrive late
+    };
+    struct HostRoom {
+        ServerRoomRec rec{};
+        std::vector<unsigned char> slot;
+        std::string name;
+        std::vector<unsigned char> varBuf;
+        std::vector<UserID> occupants;
+        std::vector<LPropRec> props;
+        std::vector<int> drawings; // payload bytes of each drawing
+        int extraVars = 0;         // lenVars set by hand beyond the laid-out bytes
+    };
     HostUser *hostUser(const ServerUserRec *user) const;
     HostRoom *hostRoom(const ServerRoomRec *room) const;
     void layoutRoom(HostRoom *room);
@@ -236,6 +255,7 @@ class Host
     bool enterRoom(ServerUserRec *user, ServerRoomRec *room);
     void leaveRoom(ServerUserRec *user);
     void completeLogon(UserID id);
+    static inline Host *current_ = nullptr;
     ServerState state_{};
     ServerUserRec **userTail_ = &state_.userList;
     ServerRoomRec **roomTail_ = &state_.roomList;
@@ -310,6 +330,42 @@ class Host
     size_t roomMessages_ = 0;
     bool quiet_ = false;
 };
+
+// ---- The lookups a server answers at once --------------------------------
+// Inline, as a real server's are a load or two: the plug-in asks them on
+// every message.
+
+inline ServerUserRec *Host::userById(UserID id) const
+{
+    HostUser *u = id < userById_.size() ? userById_[id] : nullptr;
+    return u == nullptr ? nullptr : &u->rec;
+}
+
+inline ServerRoomRec *Host::room(RoomID id) const
+{
+    HostRoom *r = roomById_[static_cast<uint16_t>(id)];
+    return r == nullptr ? nullptr : &r->rec;
+}
+
+inline int Host::rankOf(const ServerUserRec *user) const
+{
+    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
+    return u == nullptr ? 0 : u->rank;
+}
+
+// The slot lives beside the host's record: no lookup, as a real host
+// keeps it.
+inline void *Host::slotOf(ServerUserRec *user)
+{
+    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
+    return (u == nullptr || u->slot.empty()) ? nullptr : u->slot.data();
+}
+
+inline void *Host::slotOf(ServerRoomRec *room)
+{
+    HostRoom *r = room != nullptr ? static_cast<HostRoom *>(room->hostPrivate) : nullptr;
+    return (r == nullptr || r->slot.empty()) ? nullptr : r->slot.data();
+}
 
 // Text as the transcript prints it (text.cpp): every byte that is not
 // printable ASCII (control bytes, DEL, 0x80 to 0xFF) as \xHH.

@@ -28,32 +28,12 @@ void Host::setSlotSize(bool user, int32_t size)
     }
 }
 
-// The slot lives beside the host's record: no lookup, as a real host
-// keeps it.
-void *Host::slotOf(ServerUserRec *user)
-{
-    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
-    return (u == nullptr || u->slot.empty()) ? nullptr : u->slot.data();
-}
-
-void *Host::slotOf(ServerRoomRec *room)
-{
-    HostRoom *r = room != nullptr ? static_cast<HostRoom *>(room->hostPrivate) : nullptr;
-    return (r == nullptr || r->slot.empty()) ? nullptr : r->slot.data();
-}
-
 // ---- Rooms ----------------------------------------------------------------
 
 Host::HostRoom *Host::hostRoom(const ServerRoomRec *room) const
 {
     auto it = roomIndex_.find(room);
     return it == roomIndex_.end() ? nullptr : it->second;
-}
-
-ServerRoomRec *Host::room(RoomID id) const
-{
-    HostRoom *r = roomById_[static_cast<uint16_t>(id)];
-    return r == nullptr ? nullptr : &r->rec;
 }
 
 // Rewrites the room's variable buffer from its name, loose props and

@@ -23,22 +23,10 @@ ServerUserRec *Host::user(const std::string &handle) const
     return it == byHandle_.end() ? nullptr : &it->second->rec;
 }
 
-ServerUserRec *Host::userById(UserID id) const
-{
-    HostUser *u = id < userById_.size() ? userById_[id] : nullptr;
-    return u == nullptr ? nullptr : &u->rec;
-}
-
 std::string Host::handleOf(const ServerUserRec *user) const
 {
     HostUser *u = hostUser(user);
     return u == nullptr ? "?" : u->handle;
-}
-
-int Host::rankOf(const ServerUserRec *user) const
-{
-    HostUser *u = user != nullptr ? static_cast<HostUser *>(user->hostPrivate) : nullptr;
-    return u == nullptr ? 0 : u->rank;
 }
 
 void Host::setRank(ServerUserRec *user, int rank)

@@ -1,6 +1,7 @@
 // The command table's data, the word functions and command lookup.
 #include "fixture.h"
 
+#include <cstring>
 #include <set>
 
 namespace
@@ -147,6 +148,10 @@ TEST(CommandTable, HoldsEveryRowAsSpecifiedInOrder)
         EXPECT_STREQ(row.shortHelp, e.shortHelp);
         EXPECT_STREQ(row.longHelp, e.longHelp);
         EXPECT_TRUE(words.insert(row.command).second) << "duplicate word";
+        EXPECT_LT(std::strlen("; Usage: ") + std::strlen(row.shortHelp) + std::strlen(" -- ") +
+                      std::strlen(row.longHelp),
+                  static_cast<size_t>(HELP_LINE_SIZE))
+            << "the help line is cut";
     }
     EXPECT_STREQ(cmdTable[24].longHelp,
                  "List the users who have been disciplined  in the current (member created) room.");
@@ -192,6 +197,8 @@ TEST(Words, Comparisons)
         {"helpme", "help", 4, false, false}, {"y", "yes", 1, false, true},
         {"Ye", "yes", 1, false, true},       {"N", "no", 2, false, false},
         {"yes,", "yes", 1, false, true},     {"", "yes", 0, false, true},
+        {"Yes", "yes", 3, true, true},       {"jes", "yes", 1, false, false},
+        {",yes", "yes", 0, false, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.a) + " / " + c.b);
@@ -209,11 +216,31 @@ TEST(Words, FindCommandWithAbbreviations)
         const char *found;
     };
     const Case cases[] = {
-        {"re", "respond"},      {"res", "respond"},       {"reset", "reset"}, {"rk", "rkick"},
-        {"rki bob", "rkick"},   {"runk", "runkick"},      {"ne", "newroom"},  {"r", nullptr},
-        {"gmsg,hello", "gmsg"}, {"GMSG", "gmsg"},         {"gms", nullptr},   {"help", nullptr},
-        {"vestrel", "vestrel"}, {"rkicks", nullptr},      {"run", nullptr},   {"resp", "respond"},
-        {"respondx", nullptr},  {"setcolor", "setcolor"},
+        {"re", "respond"},
+        {"res", "respond"},
+        {"reset", "reset"},
+        {"rk", "rkick"},
+        {"rki bob", "rkick"},
+        {"runk", "runkick"},
+        {"ne", "newroom"},
+        {"r", nullptr},
+        {"gmsg,hello", "gmsg"},
+        {"GMSG", "gmsg"},
+        {"gms", nullptr},
+        {"help", nullptr},
+        {"vestrel", "vestrel"},
+        {"rkicks", nullptr},
+        {"run", nullptr},
+        {"resp", "respond"},
+        {"respondx", nullptr},
+        {"setcolor", "setcolor"},
+        // Rows are told apart by the first letter, in any case.
+        {"Find", "find"},
+        {"RE", "respond"},
+        {"", nullptr},
+        {"-find", nullptr},
+        {"1", nullptr},
+        {"u", nullptr},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.typed);

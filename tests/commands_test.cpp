@@ -267,6 +267,32 @@ TEST_F(Commands, ChatGotoToTheCurrentRoom)
     EXPECT_FALSE(reachedHost(out, bob));
 }
 
+// Lines are matched against the phrases of the load in force, whatever
+// the case of their first letter, and a line that begins otherwise than
+// every phrase is chat.
+TEST_F(Commands, ChatGotoPhrasesOfEachLoad)
+{
+    writeParams("chatgoto 5 Onward\nchatgoto 5 #five\n");
+    ASSERT_EQ(loadParameterFile(state(), nullptr), 1);
+    struct Case {
+        const char *line;
+        bool moves;
+    };
+    const Case cases[] = {
+        {"onward", true}, {"ONWARD", true}, {"Onward", true},           {"#five", true},
+        {"#FIVE", true},  {"nward", false}, {"take me to five", false}, {"onward!", false},
+        {"", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        host->gotoRoom(bob, 0);
+        ASSERT_EQ(bob->user.roomID, 0);
+        auto out = type(bob, c.line);
+        EXPECT_EQ(bob->user.roomID, c.moves ? 5 : 0);
+        EXPECT_EQ(reachedHost(out, bob), !c.moves);
+    }
+}
+
 TEST_F(Commands, VestrelReloadReportsToTheOperator)
 {
     writeParams("chat 10 1 public\n");

@@ -226,11 +226,9 @@ TEST_F(Frame, IdleTimeIsKeptOnlyWhereAnIdleLimitApplies)
     host->say(alice, "hello");
     EXPECT_EQ(ud(alice)->idle, -1) << "no idle entry applies";
 
-    auto *idle = reinterpret_cast<LimitValue *>(NewPtrClear(sizeof(LimitValue)));
-    idle->roomsChecked = RC_PUBLIC;
-    idle->maximum = 10;
-    idle->decay = 86;
-    state()->limits[L_IDLE] = idle;
+    writeParams("idle 10 86 public\n");
+    host->say(wiz, "`vestrel reload");
+    ASSERT_NE(state()->limits[L_IDLE], nullptr);
     host->advance(30);
     host->say(alice, "still here");
     EXPECT_EQ(ud(alice)->idle, vh::clockNow());

@@ -1,5 +1,7 @@
-// The limit lookup index gives exactly the entry that the first-match walk
-// of the chain gives, for random files and rooms of every class.
+// The limit lookup index, and each room's resolved entries, give exactly
+// the entry that the first-match walk of the chain gives, for random files
+// and rooms of every class, and go on doing so as rooms change class
+// between loads.
 #include <random>
 #include <sstream>
 
@@ -77,6 +79,38 @@ class LimitIndex : public HostTest
         return out.str();
     }
 
+    // Gives a room another class at random, as its owner or the server
+    // may between two loads.
+    void changeClass(std::mt19937 &rng, RoomID id, ServerUserRec *owner)
+    {
+        switch (rng() % 4) {
+        case 0:
+            host->changeRoom(id, vh::RoomOptions{.isPrivate = rng() % 2 == 0});
+            break;
+        case 1:
+            host->room(id)->memberOwner = host->room(id)->memberOwner != 0 ? 0 : owner->counter;
+            break;
+        default:
+            rd(id)->flags ^= RD_RLIMIT;
+            break;
+        }
+    }
+
+    // Every slot's entry in every room, from the room's resolved entries,
+    // against the walk of the chain.
+    void expectResolvedAsWalked()
+    {
+        for (int slot = 0; slot < NBR_LIMITS; slot++) {
+            LimitValue *head = state()->limits[slot];
+            for (RoomID room : rooms) {
+                ServerRoomRec *rec = host->room(room);
+                RoomDat *dat = rec != nullptr ? rd(room) : nullptr;
+                ASSERT_EQ(limitInRoom(state(), slot, rec, dat), walkRoomLimit(state(), head, room))
+                    << "slot " << parameterTable[slot].name << " room " << room;
+            }
+        }
+    }
+
     std::vector<RoomID> rooms;
 };
 
@@ -102,6 +136,28 @@ TEST_F(LimitIndex, GivesTheWalksEntryForRandomFilesAndRooms)
                           walkRoomLimit(state(), head, room))
                     << "slot " << parameterTable[slot].name << " room " << room;
             }
+        }
+    }
+}
+
+TEST_F(LimitIndex, EachRoomsResolvedEntriesFollowLoadsAndClassChanges)
+{
+    std::mt19937 rng(20270105);
+    ASSERT_TRUE(start(""));
+    makeRooms(rng);
+    ServerUserRec *owner = host->user("owner");
+    for (int file = 0; file < 150; file++) {
+        std::string text = randomFile(rng);
+        SCOPED_TRACE(text);
+        writeParams(text);
+        ASSERT_EQ(loadParameterFile(state(), nullptr), 1);
+        expectResolvedAsWalked(); // resolved now, or stale from the last file
+        for (int round = 0; round < 3; round++) {
+            for (RoomID room : rooms) {
+                if (host->room(room) != nullptr && rng() % 3 == 0)
+                    changeClass(rng, room, owner);
+            }
+            expectResolvedAsWalked();
         }
     }
 }

@@ -62,6 +62,27 @@ static PropsKey propsKey(const AssetSpec *props, int count)
     return key;
 }
 
+/* 1 when the other user wears the props `mine` (sorted; keyed `myKey`) in
+ * any order. */
+static int wearsTheSame(const ServerUserRec *other, int nbrProps, const AssetSpec *mine,
+                        PropsKey myKey)
+{
+    if (other->user.nbrProps != nbrProps)
+        return 0;
+    if (nbrProps <= 0)
+        return 1; /* two users without props look alike */
+    PropsKey key = propsKey(other->user.propSpec, nbrProps);
+    if (key.sum != myKey.sum || key.bits != myKey.bits)
+        return 0;
+    AssetSpec theirs[MaxUserProps];
+    copyAndSortProps(other->user.propSpec, theirs, nbrProps);
+    for (int j = 0; j < nbrProps; j++) {
+        if (mine[j].id != theirs[j].id)
+            return 0;
+    }
+    return 1;
+}
+
 int isThereADuplicateAvatar(ServerState *serverState, MyState *state, ServerRoomRec *room,
                             ServerUserRec *ignoreuser, int nbrProps, const AssetSpec *props)
 {
@@ -69,34 +90,24 @@ int isThereADuplicateAvatar(ServerState *serverState, MyState *state, ServerRoom
     if (nbrProps > MaxUserProps)
         return 1;
     AssetSpec mine[MaxUserProps];
-    AssetSpec theirs[MaxUserProps];
     copyAndSortProps(props, mine, nbrProps);
     PropsKey myKey = propsKey(props, nbrProps);
 
+    /* An operator looks like nobody, once there is somebody to look like. */
+    ServerUserRec *others[GATHER_PLACES];
+    UserID self = ignoreuser != nullptr ? ignoreuser->user.userID : 0;
+    int places = serverState->maxPeoplePerRoom;
     int first = 1;
-    for (int i = 0; i < serverState->maxPeoplePerRoom; i++) {
-        UserID id = room->occupants[i];
-        if (id == 0 || (ignoreuser != nullptr && id == ignoreuser->user.userID))
-            continue;
-        ServerUserRec *other = GetServerUser(id);
-        if (other == nullptr)
-            continue;
-        if (first && isOperator(serverState->currentUser))
+    for (int from = 0; from < places; from += GATHER_PLACES) {
+        int to = places - from > GATHER_PLACES ? from + GATHER_PLACES : places;
+        int n = gatherOccupants(room, from, to, self, others);
+        if (n > 0 && first && isOperator(serverState->currentUser))
             return 0;
-        first = 0;
-        if (other->user.nbrProps != nbrProps)
-            continue;
-        if (nbrProps <= 0)
-            return 1; /* two users without props look alike */
-        PropsKey key = propsKey(other->user.propSpec, nbrProps);
-        if (key.sum != myKey.sum || key.bits != myKey.bits)
-            continue;
-        copyAndSortProps(other->user.propSpec, theirs, nbrProps);
-        int same = 1;
-        for (int j = 0; j < nbrProps && same; j++)
-            same = mine[j].id == theirs[j].id;
-        if (same)
-            return 1;
+        first = first && n == 0;
+        for (int k = 0; k < n; k++) {
+            if (wearsTheSame(others[k], nbrProps, mine, myKey))
+                return 1;
+        }
     }
     return 0;
 }
@@ -133,7 +144,7 @@ int avatarComingTooFast(ServerState *serverState, MyState *state, int nbrProps,
     if (room == nullptr)
         return 0;
 
-    LimitValue *rule = getRoomLimit(serverState, state, state->limits[L_NODUPAVATARS]);
+    LimitValue *rule = limitHere(serverState, state, L_NODUPAVATARS);
     if (rule == nullptr) {
         RoomDat *rd = getRoomDat(state, room);
         if (rd == nullptr || !(rd->flags & RD_RNODUPAVATARS) || isOwnerByCounter(user, room))
@@ -155,7 +166,24 @@ LPropRec *loosePropAt(ServerRoomRec *room, Offset offset)
     return (LPropRec *)varBufRecord(room, offset, 4, sizeof(LPropRec));
 }
 
-/* Walks at most nbrLProps records, so a cycle of offsets ends too. */
+/* The first of the room's loose props but `skip` that is the asset `id`
+ * within `zone` of `loc`, or null. Walks at most nbrLProps records, so a
+ * cycle of offsets ends too. */
+static const LPropRec *propWithin(ServerRoomRec *room, const LPropRec *skip, AssetID id, Point loc,
+                                  uint32 zone)
+{
+    int count = room->room.nbrLProps;
+    LPropRec *prop = loosePropAt(room, room->room.firstLProp);
+    for (int n = 0; prop != nullptr && n < count; n++) {
+        if (prop != skip && prop->propSpec.id == id && withinZone(loc, prop->loc, zone))
+            return prop;
+        if (prop->link.nextOfst == 0)
+            break;
+        prop = loosePropAt(room, prop->link.nextOfst);
+    }
+    return nullptr;
+}
+
 int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roomprop,
                          AssetSpec propSpec, Point loc)
 {
@@ -165,23 +193,15 @@ int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roo
         return 1;
     if (isOperator(user))
         return 0;
-    LimitValue *entry = getRoomLimit(serverState, state, state->limits[L_ZONE]);
+    LimitValue *entry = limitHere(serverState, state, L_ZONE);
     if (entry == nullptr || room->room.nbrLProps == 0)
         return 0;
 
-    LPropRec *prop = loosePropAt(room, room->room.firstLProp);
-    for (int n = 0; prop != nullptr && n < room->room.nbrLProps; n++) {
-        if (prop != roomprop && prop->propSpec.id == propSpec.id &&
-            withinZone(loc, prop->loc, entry->maximum)) {
-            if (entry->roomsChecked & RC_WARN)
-                warnOnce(user, getUserDat(state, user), L_ZONE, "Duplicate props are limited here");
-            return 1;
-        }
-        if (prop->link.nextOfst == 0)
-            break;
-        prop = loosePropAt(room, prop->link.nextOfst);
-    }
-    return 0;
+    if (propWithin(room, roomprop, propSpec.id, loc, entry->maximum) == nullptr)
+        return 0;
+    if (entry->roomsChecked & RC_WARN)
+        warnOnce(user, getUserDat(state, user), L_ZONE, "Duplicate props are limited here");
+    return 1;
 }
 
 /* Loose prop number `number` of the user's room, or null. */

@@ -1,14 +1,12 @@
-/* Chat screening: mimicry, the member-room gag, spoofing and face
- * sequences, the chat and page limits, page length, and user names. */
+/* Chat screening: the hand-off of a chat line to the interpreter, then
+ * mimicry, the member-room gag, spoofing and face sequences, the chat and
+ * page limits, page length, and user names. */
 #include <ctype.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "vestrel.h"
-
-static const char kSpoofSet[] = ":;|[()\\/!@%^";
-static const char kFaceSecondSet[] = ":;|[()\\/!@%^0";
 
 /* ---- Chat screening ------------------------------------------------------ */
 
@@ -92,9 +90,32 @@ int checkName(unsigned char *pname, ServerState *serverState, MyState *state, co
     return out != n;
 }
 
-static int inSet(const char *set, char c)
+/* The characters a spoof or a face sequence is made of: : ; | [ ( ) \ / ! @ % ^ */
+static inline int isSpoofChar(char c)
 {
-    return c != '\0' && strchr(set, c) != nullptr;
+    switch (c) {
+    case ':':
+    case ';':
+    case '|':
+    case '[':
+    case '(':
+    case ')':
+    case '\\':
+    case '/':
+    case '!':
+    case '@':
+    case '%':
+    case '^':
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+/* What may follow : or ; in a face sequence. */
+static int isFaceSecondChar(char c)
+{
+    return c == '0' || isSpoofChar(c);
 }
 
 static int isRunChar(char c)
@@ -110,7 +131,7 @@ static int spoofOrFaces(ServerState *serverState, MyState *state, const char *li
     size_t i = 0;
     for (;;) {
         char c = line[i];
-        if (!inSet(kSpoofSet, c))
+        if (!isSpoofChar(c))
             return 0;
         if (c == '@' || (c == ':' && line[i + 1] == '@')) {
             if (entry->roomsChecked & RC_WARN)
@@ -136,7 +157,7 @@ static int spoofOrFaces(ServerState *serverState, MyState *state, const char *li
             continue;
         }
         if (c == ':' || c == ';') {
-            if (!inSet(kFaceSecondSet, line[i + 1]))
+            if (!isFaceSecondChar(line[i + 1]))
                 return 0;
             if (faceComingTooFast(serverState, state))
                 return 1;
@@ -147,19 +168,21 @@ static int spoofOrFaces(ServerState *serverState, MyState *state, const char *li
     }
 }
 
-/* 1 when the line repeats what another user said last in the room. */
-static int mimicked(ServerState *serverState, MyState *state, const char *line, UserDat *ud)
+/* 1 when the line repeats what another user said last in the room.
+ * `length` is strlen(line). */
+static int mimicked(ServerState *serverState, MyState *state, const char *line, size_t length,
+                    UserDat *ud)
 {
     ServerUserRec *user = serverState->currentUser;
     ServerRoomRec *room = roomOf(state, user);
     if (room == nullptr)
         return 0;
-    LimitValue *entry = getRoomLimit(serverState, state, state->limits[L_MIMICK]);
+    LimitValue *entry = limitHere(serverState, state, L_MIMICK);
     RoomDat *rd = getRoomDat(state, room);
     if (entry == nullptr || rd == nullptr)
         return 0;
 
-    if ((uint32)strlen(line) < entry->maximum) {
+    if ((uint32)length < entry->maximum) {
         /* Too short to count: the room remembers nothing. The block is
          * kept; an empty line never equals one long enough to compare. */
         if (rd->lastChat != nullptr)
@@ -168,12 +191,12 @@ static int mimicked(ServerState *serverState, MyState *state, const char *line, 
         return 0;
     }
     if (rd->lastChat != nullptr && rankOf(state, user) <= 1 &&
-        rd->lastUserID != user->user.userID && strcmp(rd->lastChat, line) == 0) {
+        rd->lastUserID != user->user.userID && sameLine(line, length, rd->lastChat)) {
         if (entry->roomsChecked & RC_WARN)
             warnOnce(user, ud, L_MIMICK, "Repeating others chat is limited here");
         return 1;
     }
-    rememberText(&rd->lastChat, line);
+    rememberLine(&rd->lastChat, line, length);
     rd->lastUserID = user->user.userID;
     return 0;
 }
@@ -193,13 +216,19 @@ static int chatRate(ServerState *serverState, MyState *state, UserDat *ud, int p
 }
 
 /* A line break in a chat line starts what reads as another line of the
- * room's text: "hi\rsam says: everybody out". */
-static int spoofs(ServerState *serverState, MyState *state, const char *line, UserDat *ud)
+ * room's text: "hi\rsam says: everybody out". Only such a line, or one
+ * that begins with a spoof character, can spoof or show a face. */
+static int spoofs(ServerState *serverState, MyState *state, const char *line, size_t length,
+                  UserDat *ud)
 {
-    LimitValue *spoof = getRoomLimit(serverState, state, state->limits[L_SPOOF]);
+    int spoofStart = isSpoofChar(line[0]);
+    int lineBreak = memchr(line, '\r', length) != nullptr || memchr(line, '\n', length) != nullptr;
+    if (!spoofStart && !lineBreak)
+        return 0;
+    LimitValue *spoof = limitHere(serverState, state, L_SPOOF);
     if (spoof == nullptr)
         return 0;
-    if (strpbrk(line, "\r\n") != nullptr) {
+    if (lineBreak) {
         if (spoof->roomsChecked & RC_WARN)
             warnOnce(serverState->currentUser, ud, L_SPOOF, "Spoofing is not permitted here");
         return 1;
@@ -207,21 +236,14 @@ static int spoofs(ServerState *serverState, MyState *state, const char *line, Us
     return spoofOrFaces(serverState, state, line, spoof, ud);
 }
 
-int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
-            const char *where)
-{
-    (void)where;
-    if (isBadCommand((char *)line, serverState, state, target))
-        return 1;
-    return chatRefused(line, serverState, state);
-}
-
-int chatRefused(const char *line, ServerState *serverState, MyState *state)
+/* The chat rules, after the interpreter let the line go on; `length` is
+ * strlen(line). */
+static int badchat(const char *line, size_t length, ServerState *serverState, MyState *state)
 {
     ServerUserRec *user = serverState->currentUser;
     UserDat *ud = getUserDat(state, user);
 
-    if (mimicked(serverState, state, line, ud))
+    if (mimicked(serverState, state, line, length, ud))
         return 1;
     if (isOperator(user))
         return 0;
@@ -229,7 +251,7 @@ int chatRefused(const char *line, ServerState *serverState, MyState *state)
         return 0;
     if (ud->flags & UD_RGAG)
         return 1;
-    if (spoofs(serverState, state, line, ud))
+    if (spoofs(serverState, state, line, length, ud))
         return 1;
 
     if (ud->lastChat == nullptr) {
@@ -237,14 +259,40 @@ int chatRefused(const char *line, ServerState *serverState, MyState *state)
         if (ud->lastChat == nullptr)
             return 0;
     }
-    int repeated = strcmp(line, ud->lastChat) == 0;
+    int repeated = sameLine(line, length, ud->lastChat);
     int page = isPageCommand(line, serverState, state);
     if (page && pageIsNotAcceptable(serverState, state, line))
         return 1;
     int result = chatRate(serverState, state, ud, page, repeated);
     if (!repeated)
-        rememberText(&ud->lastChat, line);
+        rememberLine(&ud->lastChat, line, length);
     return result;
+}
+
+int chatRefused(const char *line, ServerState *serverState, MyState *state)
+{
+    return badchat(line, strlen(line), serverState, state);
+}
+
+/* Help, then commands and chat screening; null drops the message. A line
+ * that cannot be a command, a help request or a chat-goto phrase is not
+ * offered to the interpreter. */
+ClientMsg *screenChatLine(ServerState *serverState, MyState *state, ClientMsg *message,
+                          const char *text, size_t length, UserID target)
+{
+    if (mayBeInterpreted(state, text)) {
+        if (isCommandExecuted(serverState, state, (char *)text, target))
+            return nullptr;
+        if (isBadCommand((char *)text, serverState, state, target))
+            return nullptr;
+        /* A command that lets the line go on may have cut it, changed the
+         * room's class or reloaded. */
+        length = strlen(text);
+        forgetSpeakerLimits(state);
+    }
+    if (badchat(text, length, serverState, state))
+        return nullptr;
+    return message; /* the second stage has no rule for chat */
 }
 
 /* Text of the speaker's that the plug-in shows the room itself (an owner's
@@ -258,7 +306,7 @@ int announcementRefused(const char *text, ServerState *serverState, MyState *sta
     UserDat *ud = getUserDat(state, user);
     if (ud == nullptr)
         return 0;
-    if (text != nullptr && spoofs(serverState, state, text, ud))
+    if (text != nullptr && spoofs(serverState, state, text, strlen(text), ud))
         return 1;
     return countAgainst(serverState, state, ud, L_CHAT, &ud->chat, 1, "Chat messages");
 }

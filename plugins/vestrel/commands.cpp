@@ -1,4 +1,5 @@
-/* The command interpreter: the command table, word matching and lookup. */
+/* The command interpreter: the command table, word matching and lookup,
+ * chat-goto phrases and command dispatch. Help is in help.cpp. */
 #include <ctype.h>
 #include <string.h>
 
@@ -160,6 +161,12 @@ static int lower(char c)
     return tolower((unsigned char)c);
 }
 
+/* Case-blind: tolower is asked only of bytes that differ. */
+static int sameLetter(char a, char b)
+{
+    return a == b || lower(a) == lower(b);
+}
+
 /* Length of the run of letters and digits at the start of s. */
 static int alnumLength(const char *s)
 {
@@ -197,7 +204,7 @@ int wordCmp(const char *word1, const char *word2)
     if (n1 != n2)
         return n1 > n2 ? 1 : -1;
     for (int i = 0; i < n1; i++) {
-        if (lower(word1[i]) != lower(word2[i]))
+        if (!sameLetter(word1[i], word2[i]))
             return 1;
     }
     return 0;
@@ -205,12 +212,17 @@ int wordCmp(const char *word1, const char *word2)
 
 int wordMinCmp(const char *word, const char *command, int minimum)
 {
+    /* A word that begins with a letter or digit and not with the command's
+     * first letter can never abbreviate it: most names are told apart at
+     * their first letter, without measuring either. */
+    if (isalnum((unsigned char)word[0]) && !sameLetter(word[0], command[0]))
+        return 1;
     int n = alnumLength(word);
     int m = alnumLength(command);
     if (n > m || n < minimum)
         return 1;
     for (int i = 0; i < n; i++) {
-        if (lower(word[i]) != lower(command[i]))
+        if (!sameLetter(word[i], command[i]))
             return 1;
     }
     return 0;
@@ -219,6 +231,11 @@ int wordMinCmp(const char *word, const char *command, int minimum)
 int strcmpci(const char *s1, const char *s2)
 {
     for (;; s1++, s2++) {
+        if (*s1 == *s2) {
+            if (*s1 == '\0')
+                return 0;
+            continue;
+        }
         int c1 = lower(*s1);
         int c2 = lower(*s2);
         if (c1 != c2 || c1 == 0)
@@ -254,146 +271,30 @@ int builtinTargetRank(const CmdTable *row)
 
 /* The first row, in table order, that the typed word abbreviates far
  * enough: re finds respond (minimum 2) before reset is reached. */
+/* The word's first letter, lower-cased, or 0 when it does not begin with
+ * a letter or a digit. The names of commands and help classes are lower
+ * case and have a minimum of one letter at the least: a word abbreviates
+ * only names of its first letter, and a word of no letters none. */
+int firstLetter(const char *word)
+{
+    return isalnum((unsigned char)word[0]) ? lower(word[0]) : 0;
+}
+
 CmdTable *findCommand(MyState *state, const char *cp)
 {
     (void)state;
+    int first = firstLetter(cp);
+    if (first == 0)
+        return nullptr;
     for (int i = 0; i < NBR_COMMANDS; i++) {
         CmdTable *row = &cmdTable[i];
+        if (row->command[0] != first)
+            continue;
         int minimum = row->minimum != 0 ? row->minimum : (int)strlen(row->command);
         if (wordMinCmp(cp, row->command, minimum) == 0)
             return row;
     }
     return nullptr;
-}
-
-/* ---- Help ------------------------------------------------------------------ */
-
-#define ALL_CLASSES (-1)
-
-static const char kCanWhisper[] = " (can be whispered to another user)";
-static const char kMustWhisper[] = " (must be whispered to another user)";
-
-static int isCommandLine(const char *line)
-{
-    return line[0] == COMMAND_CHAR_1 || line[0] == COMMAND_CHAR_2;
-}
-
-static int rowClass(const CmdTable *row)
-{
-    return (row->flags & CF_CLASSMASK) >> CF_CLASSSHIFT;
-}
-
-/* A room owner sees and may use the member-room and room-owner rows. */
-static int ownerMask(const ServerUserRec *user)
-{
-    return user->lastOwnedRoom != nullptr ? (CF_MROOM | CF_ROOMOWNER) : 0;
-}
-
-static int mayUse(const CmdTable *row, int rank, int mask)
-{
-    return rank >= row->rank || (row->flags & mask) != 0;
-}
-
-static void listClass(ServerUserRec *user, int helpClass)
-{
-    int rank = UserRank(user);
-    int mask = ownerMask(user);
-    for (int i = 0; i < NBR_COMMANDS; i++) {
-        const CmdTable *row = &cmdTable[i];
-        if (!mayUse(row, rank, mask) || (row->flags & CF_HOSTCMD))
-            continue;
-        if (helpClass != ALL_CLASSES && rowClass(row) != helpClass)
-            continue;
-        UserPrivateMessage(user, "; %s -- %s", row->shortHelp, row->longHelp);
-    }
-}
-
-static void privateLines(ServerUserRec *user, const char *const *lines, int count)
-{
-    for (int i = 0; i < count; i++)
-        UserPrivateMessage(user, "%s", lines[i]);
-}
-
-static const char *const kFirstGroup[] = {
-    "; List of classes of commands",
-    ";    user -- Commands available to unprivileged users",
-};
-static const char *const kSecondGroup[] = {
-    ";    mrooms -- Commands for managing a member created room",
-    ";    rmanaging -- Commands for managing user in a member created room",
-    ";    rpermissions -- Commands controlling what users can do in a member created room",
-};
-static const char *const kThirdGroup[] = {
-    "; Type `help followed by a class name for a list of commands in that class.",
-    "; Type `help followed by a command name for full documentation of that command.",
-    "; Command name abbreviations are allowed if unambiguous.",
-};
-
-/* Help without an argument: a user's own commands, or the classes. */
-static int helpOverview(ServerUserRec *user)
-{
-    int rank = UserRank(user);
-    int mask = ownerMask(user);
-    if (rank <= 1 && mask == 0) {
-        listClass(user, ALL_CLASSES);
-        return 0;
-    }
-    privateLines(user, kFirstGroup, 2);
-    privateLines(user, kSecondGroup, 3);
-    if (rank >= 2) {
-        privateLines(user, kThirdGroup, 3);
-        return 0;
-    }
-    return 1;
-}
-
-static const struct {
-    const char *word;
-    int minimum;
-    int helpClass;
-    const char *header;
-    int result; /* 1: the plug-in's answer is the whole answer */
-} classWords[] = {
-    {"user", 4, CL_USER, "; Commands available to unprivileged users", 0},
-    {"rmanaging", 6, CL_RMANAGING, "; Commands for managing users in a (member created) room", 1},
-    {"rpermissions", 5, CL_RPERMISSIONS,
-     "; Commands controlling what users can do in a (member created) room", 1},
-    {"managing", 5, CL_MANAGING, "; Commands for operators to manage the online population:", 0},
-    {"permissions", 4, CL_PERMISSIONS,
-     "; Commands controlling what users can do inside this Corvex:", 0},
-    {"administration", 5, CL_ADMINISTRATION,
-     "; Commands for server operations and administration:", 0},
-    {"all", 3, ALL_CLASSES, "; All commands:", 0},
-};
-
-int isCommandExecuted(ServerState *serverState, MyState *state, char *line, UserID target)
-{
-    (void)target;
-    ServerUserRec *user = serverState->currentUser;
-    if (user == nullptr || !isCommandLine(line) || wordCmp(line + 1, "help") != 0)
-        return 0;
-    char *arg = nextWord(line);
-    if (arg == nullptr)
-        return helpOverview(user);
-
-    for (const auto &c : classWords) {
-        if (wordMinCmp(arg, c.word, c.minimum) == 0) {
-            UserPrivateMessage(user, "%s", c.header);
-            listClass(user, c.helpClass);
-            return c.result;
-        }
-    }
-
-    /* "mrooms" and the host's own commands are the host's to explain. */
-    if (isCommandLine(arg))
-        arg++;
-    CmdTable *row = findCommand(state, arg);
-    if (row == nullptr || (row->flags & CF_HOSTCMD))
-        return 0;
-    if (!mayUse(row, UserRank(user), ownerMask(user)))
-        return 0;
-    UserPrivateMessage(user, "; Usage: %s -- %s", row->shortHelp, row->longHelp);
-    return 1;
 }
 
 /* ---- Chat-goto phrases --------------------------------------------------- */
@@ -441,6 +342,9 @@ static int chatGoto(char *line, ServerState *serverState, MyState *state, UserID
 }
 
 /* ---- Command dispatch ----------------------------------------------------- */
+
+static const char kCanWhisper[] = " (can be whispered to another user)";
+static const char kMustWhisper[] = " (must be whispered to another user)";
 
 static const char *whisperHint(ServerUserRec *user, const CmdTable *row)
 {

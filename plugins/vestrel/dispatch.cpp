@@ -37,19 +37,6 @@ int userFlags(const UserDat *ud)
     return ud != nullptr ? ud->flags : 0;
 }
 
-/* Counts one action against slot `slot` of the current user's room; 1 when
- * over the limit. No entry, or no UserDat, counts nothing. */
-int countAgainst(ServerState *serverState, MyState *state, UserDat *ud, int slot,
-                 ActivityHistory *hist, int actions, const char *type)
-{
-    if (ud == nullptr)
-        return 0;
-    LimitValue *entry = getRoomLimit(serverState, state, state->limits[slot]);
-    if (entry == nullptr)
-        return 0;
-    return checkLimit(serverState, state, hist, entry, ud, slot, actions, type);
-}
-
 /* Refuse and reset: the client shows again what the server holds. */
 ClientMsg *refuseAndReset(ServerState *serverState, MyState *state)
 {
@@ -66,38 +53,38 @@ void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *text)
     ud->lastWarning = slot;
 }
 
-static int absDiff(int a, int b)
+/* Gathers the records of the occupants of places [from, to) but `self`,
+ * in place order, and asks for each record's user fields ahead of use:
+ * the rules that scan the room then read them with their misses overlapped
+ * instead of one after another. Returns how many; `out` holds `to - from`. */
+int gatherOccupants(ServerRoomRec *room, int from, int to, UserID self, ServerUserRec **out)
 {
-    return a > b ? a - b : b - a;
-}
-
-int withinZone(Point a, Point b, uint32 zone)
-{
-    return (uint32)absDiff(a.h, b.h) <= zone && (uint32)absDiff(a.v, b.v) <= zone;
+    const UserID *occupants = room->occupants;
+    int n = 0;
+    for (int i = from; i < to; i++) {
+        UserID id = occupants[i];
+        if (id == 0 || id == self)
+            continue;
+        ServerUserRec *other = GetServerUser(id);
+        if (other == nullptr)
+            continue;
+        __builtin_prefetch(&other->user);
+        out[n++] = other;
+    }
+    return n;
 }
 
 /* ---- First stage ----------------------------------------------------------- */
 
-/* Help, then commands and chat screening; null drops the message. */
-static ClientMsg *chatHandOff(ServerState *serverState, MyState *state, ClientMsg *message,
-                              const char *text, UserID target, const char *kind)
-{
-    if (isCommandExecuted(serverState, state, (char *)text, target))
-        return nullptr;
-    if (badchat(text, serverState, state, target, kind))
-        return nullptr;
-    return secondStage(serverState, state, message);
-}
-
-static ClientMsg *textPath(ServerState *serverState, MyState *state, ClientMsg *message,
-                           const char *kind)
+static ClientMsg *textPath(ServerState *serverState, MyState *state, ClientMsg *message)
 {
     if (serverState->currentUser == nullptr)
         return nullptr;
     const char *text = (const char *)message->msg;
-    if (memchr(text, '\0', message->length) == nullptr)
+    const char *end = (const char *)memchr(text, '\0', message->length);
+    if (end == nullptr)
         return nullptr;
-    return chatHandOff(serverState, state, message, text, 0, kind);
+    return screenChatLine(serverState, state, message, text, (size_t)(end - text), 0);
 }
 
 static ClientMsg *whisperPath(ServerState *serverState, MyState *state, ClientMsg *message)
@@ -105,16 +92,18 @@ static ClientMsg *whisperPath(ServerState *serverState, MyState *state, ClientMs
     if (serverState->currentUser == nullptr || message->length <= 4)
         return nullptr;
     const char *text = (const char *)message->msg + 4;
-    if (memchr(text, '\0', message->length - 4) == nullptr)
+    const char *end = (const char *)memchr(text, '\0', message->length - 4);
+    if (end == nullptr)
         return nullptr;
-    return chatHandOff(serverState, state, message, text, read32(message->msg), "whisper");
+    return screenChatLine(serverState, state, message, text, (size_t)(end - text),
+                          read32(message->msg));
 }
 
 /* The plug-in deciphers into a buffer of its own; the message passed on is
  * the one the client sent. `at` is where the length field starts and
  * `extra` the payload bytes before it. */
 static ClientMsg *encipheredPath(ServerState *serverState, MyState *state, ClientMsg *message,
-                                 uint32 at, UserID target, const char *kind)
+                                 uint32 at, UserID target)
 {
     uint32 length = read16(message->msg + at);
     if (length - 3 > DECIPHER_SIZE - 1) /* below 3 wraps round too */
@@ -124,7 +113,7 @@ static ClientMsg *encipheredPath(ServerState *serverState, MyState *state, Clien
     char buffer[DECIPHER_SIZE];
     memset(buffer, 0, sizeof buffer);
     DecryptCString(message->msg + at + 2, buffer, (int)(length - 3), 0);
-    return chatHandOff(serverState, state, message, buffer, target, kind);
+    return screenChatLine(serverState, state, message, buffer, strlen(buffer), target);
 }
 
 /* Navigation error 1 (unknown room), and the client shows where he is. */
@@ -232,13 +221,15 @@ static ClientMsg *drawing(ServerState *serverState, MyState *state, ClientMsg *m
 static int tooClose(ServerState *serverState, ServerRoomRec *room, ServerUserRec *user, Point pos,
                     uint32 zone)
 {
-    for (int i = 0; i < serverState->maxPeoplePerRoom; i++) {
-        UserID id = room->occupants[i];
-        if (id == 0 || id == user->user.userID)
-            continue;
-        ServerUserRec *other = GetServerUser(id);
-        if (other != nullptr && withinZone(other->user.roomPos, pos, zone))
-            return 1;
+    ServerUserRec *others[GATHER_PLACES];
+    int places = serverState->maxPeoplePerRoom;
+    for (int from = 0; from < places; from += GATHER_PLACES) {
+        int to = places - from > GATHER_PLACES ? from + GATHER_PLACES : places;
+        int n = gatherOccupants(room, from, to, user->user.userID, others);
+        for (int k = 0; k < n; k++) {
+            if (withinZone(others[k]->user.roomPos, pos, zone))
+                return 1;
+        }
     }
     return 0;
 }
@@ -267,7 +258,7 @@ static ClientMsg *movement(ServerState *serverState, MyState *state, ClientMsg *
             return refuseAndReset(serverState, state);
     }
 
-    LimitValue *space = getRoomLimit(serverState, state, state->limits[L_AVATARZONE]);
+    LimitValue *space = limitHere(serverState, state, L_AVATARZONE);
     if (space == nullptr)
         return secondStage(serverState, state, message);
     ServerRoomRec *room = roomOf(state, user);
@@ -297,15 +288,14 @@ static void updateIdleTime(ServerState *serverState, MyState *state, ClientMsg *
     if (ud == nullptr)
         return;
     ud->idle = -1;
-    if (getRoomLimit(serverState, state, state->limits[L_IDLE]) != nullptr)
-        ud->idle = time(nullptr);
+    if (limitHere(serverState, state, L_IDLE) != nullptr)
+        ud->idle = nowFor(state, user);
 }
 
 static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *message)
 {
     updateIdleTime(serverState, state, message);
     ServerUserRec *user = serverState->currentUser;
-    UserDat *ud = getUserDat(state, user);
 
     switch (message->eventType) {
     case MSG_LOGON:
@@ -314,14 +304,16 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
     case MSG_ROOMSETDESC:
         return user == nullptr ? nullptr : secondStage(serverState, state, message);
     case MSG_TALK:
-        return textPath(serverState, state, message, "talk");
+        return textPath(serverState, state, message);
     case MSG_GMSG:
-        return textPath(serverState, state, message, "gblmsg");
-    case MSG_RMSG:
+        return textPath(serverState, state, message);
+    case MSG_RMSG: {
+        UserDat *ud = getUserDat(state, user);
         if (!isOperator(user) && ud != nullptr &&
             countAgainst(serverState, state, ud, L_ROOMMSG, &ud->roommsg, 1, "Room messages"))
             return nullptr;
-        return textPath(serverState, state, message, "roommsg");
+        return textPath(serverState, state, message);
+    }
     case MSG_WHISPER:
         return whisperPath(serverState, state, message);
     case MSG_XTALK:
@@ -329,12 +321,12 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
             return nullptr;
         if (message->length < 2)
             return message;
-        return encipheredPath(serverState, state, message, 0, 0, "xtalk");
+        return encipheredPath(serverState, state, message, 0, 0);
     case MSG_XWHISPER:
         /* The target and the length field must both be there. */
         if (user == nullptr || message->length < 6)
             return nullptr;
-        return encipheredPath(serverState, state, message, 4, read32(message->msg), "xwhisper");
+        return encipheredPath(serverState, state, message, 4, read32(message->msg));
     case MSG_ROOMGOTO:
         return roomChange(serverState, state, message);
     case MSG_DRAW:
@@ -344,6 +336,25 @@ static ClientMsg *screen(ServerState *serverState, MyState *state, ClientMsg *me
     default:
         return secondStage(serverState, state, message);
     }
+}
+
+/* The sender's record for the rules of this message: his UserDat, rank,
+ * room, the room's RoomDat and its limit entries, asked of the host once. */
+static void beginSpeaker(MyState *state, ServerUserRec *user)
+{
+    Speaker *s = &state->speaker;
+    if (user == nullptr) {
+        endSpeaker(state);
+        return;
+    }
+    s->now = time(nullptr);
+    s->ud = (UserDat *)getPluginUserInfo(state->myPluginID, user);
+    s->rank = UserRank(user);
+    s->roomID = user->user.roomID;
+    s->room = GetRoom(s->roomID);
+    s->rd = s->room != nullptr ? (RoomDat *)getPluginRoomInfo(state->myPluginID, s->room) : nullptr;
+    s->limits = s->rd != nullptr ? roomEntries(state, s->room, s->rd) : nullptr;
+    s->user = user;
 }
 
 ClientMsg *handleMessage(ServerState *serverState, AnyType pluginDat, ClientMsg *message)

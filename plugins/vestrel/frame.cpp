@@ -4,71 +4,6 @@
 
 #include "vestrel.h"
 
-/* ---- Small shared helpers ------------------------------------------------ */
-
-int isOperator(const ServerUserRec *user)
-{
-    return user != nullptr && (user->flags & (UF_Wizard | UF_God)) != 0;
-}
-
-UserDat *getUserDat(MyState *state, ServerUserRec *user)
-{
-    if (state == nullptr || user == nullptr)
-        return nullptr;
-    if (user == state->speaker.user)
-        return state->speaker.ud;
-    return (UserDat *)getPluginUserInfo(state->myPluginID, user);
-}
-
-RoomDat *getRoomDat(MyState *state, ServerRoomRec *room)
-{
-    if (state == nullptr || room == nullptr)
-        return nullptr;
-    return (RoomDat *)getPluginRoomInfo(state->myPluginID, room);
-}
-
-ServerRoomRec *getUserRoom(ServerUserRec *user)
-{
-    if (user == nullptr)
-        return nullptr;
-    return GetRoom(user->user.roomID);
-}
-
-void beginSpeaker(MyState *state, ServerUserRec *user)
-{
-    Speaker *s = &state->speaker;
-    s->user = nullptr;
-    if (user == nullptr)
-        return;
-    s->ud = (UserDat *)getPluginUserInfo(state->myPluginID, user);
-    s->rank = UserRank(user);
-    s->roomID = user->user.roomID;
-    s->room = GetRoom(s->roomID);
-    s->user = user;
-}
-
-void endSpeaker(MyState *state)
-{
-    state->speaker.user = nullptr;
-    state->speaker.room = nullptr;
-}
-
-/* The user's room, from the speaker's record while he has not moved. */
-ServerRoomRec *roomOf(MyState *state, ServerUserRec *user)
-{
-    const Speaker *s = &state->speaker;
-    if (user != nullptr && user == s->user && s->room != nullptr && user->user.roomID == s->roomID)
-        return s->room;
-    return getUserRoom(user);
-}
-
-int rankOf(MyState *state, ServerUserRec *user)
-{
-    if (user != nullptr && user == state->speaker.user)
-        return state->speaker.rank;
-    return UserRank(user);
-}
-
 /* Allocates a timer event and hands it to the host; a scheduler that
  * cannot get memory goes on without it. */
 int scheduleAction(MyState *state, UserID userID, int action, sint32 delay)
@@ -104,7 +39,8 @@ void freeText(char **text)
 /* A remembered line's block holds REMEMBER_MIN bytes, or the line and its
  * NUL when longer, so its size follows from what it holds: a new line that
  * fits is copied in place, and the chat path allocates nothing once a
- * user's block exists. Only rememberText and freeText touch such fields. */
+ * user's block exists. Only rememberText, rememberLine and freeText touch
+ * such fields. */
 static size_t rememberedSize(const char *text)
 {
     size_t n = strlen(text) + 1;
@@ -113,8 +49,13 @@ static size_t rememberedSize(const char *text)
 
 void rememberText(char **field, const char *text)
 {
-    size_t n = strlen(text) + 1;
-    if (*field != nullptr && n <= rememberedSize(*field)) {
+    rememberLine(field, text, strlen(text));
+}
+
+void rememberLongLine(char **field, const char *text, size_t length)
+{
+    size_t n = length + 1;
+    if (*field != nullptr && (n <= REMEMBER_MIN || n <= rememberedSize(*field))) {
         memmove(*field, text, n);
         return;
     }
@@ -483,8 +424,11 @@ static void freeRoomSanctions(ServerState *serverState, MyState *state, const Se
 void noteRoomDeletion(ServerState *serverState, AnyType pluginDat, ServerRoomRec *room)
 {
     MyState *state = (MyState *)pluginDat;
-    if (state != nullptr && state->speaker.room == room)
+    if (state != nullptr && state->speaker.room == room) {
         state->speaker.room = nullptr;
+        state->speaker.rd = nullptr;
+        state->speaker.limits = nullptr;
+    }
     freeRoomSanctions(serverState, state, room);
     RoomDat *rd = getRoomDat(state, room);
     if (rd == nullptr)

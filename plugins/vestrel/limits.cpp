@@ -1,5 +1,6 @@
 /* Activity limits: the thirty limit slots with their built-in defaults, the
  * lookup of the entry that applies in a room, and the decaying counter. */
+#include <ctype.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -115,8 +116,17 @@ void setParameter(MyState *state, int index, const char *name, const LimitValue 
         FormattedLogMessage(nullptr, "vestrel", "Unable to get memory for LimitValue, init failed");
 }
 
+/* Every room's resolved entries go stale at once. */
+static void limitsChanged(MyState *state)
+{
+    state->limitGeneration++;
+    if (state->limitGeneration == 0)
+        state->limitGeneration = 1;
+}
+
 void setDefaultParameters(MyState *state)
 {
+    limitsChanged(state);
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
         const SlotDefinition *def = &slotDefinitions[slot];
         setParameter(state, slot, def->name, def->defaultValue, def->paramMask);
@@ -150,19 +160,9 @@ static int rangeContains(const LimitValue *entry, sint32 roomNumber)
     return 0;
 }
 
-/* The class bit an entry needs to apply in this room. A member room's
- * owner chooses between the member and the alternate member limits. */
 static sint32 roomClass(MyState *state, ServerRoomRec *room)
 {
-    if (room->memberOwner != 0) {
-        RoomDat *rd = getRoomDat(state, room);
-        if (rd != nullptr && (rd->flags & RD_RLIMIT))
-            return RC_ALTMEMBER;
-        return RC_MEMBER;
-    }
-    if (room->room.roomFlags & RF_Private)
-        return RC_PRIVATE;
-    return RC_PUBLIC;
+    return roomClassOf(room, getRoomDat(state, room));
 }
 
 /* The entry of the chain that applies in a room (null: the user is in no
@@ -263,37 +263,60 @@ static void freeIndex(LimitIndex *index)
     DisposePtr((Ptr)index);
 }
 
-static int compareSint32(const void *a, const void *b)
+/* The room numbers a RoomID can hold, one bit each, marked at every
+ * interval start, with the count of marks before each word: the starts
+ * come out sorted and unique, and a number's interval is one count away
+ * (a sort and a binary search per range bound cost a file of thousands of
+ * ranged lines more than its reading). Lives while one index is built. */
+#define ROOM_WORDS ((ROOM_HIGH - ROOM_LOW + 1) / 64)
+struct StartSet {
+    uint64_t bits[ROOM_WORDS];
+    int before[ROOM_WORDS];
+};
+
+static void markStart(StartSet *set, sint32 n)
 {
-    sint32 x = *(const sint32 *)a, y = *(const sint32 *)b;
-    return x < y ? -1 : (x > y ? 1 : 0);
+    if (n > ROOM_HIGH)
+        return; /* past the last room: starts no interval */
+    uint32 i = (uint32)(n - ROOM_LOW);
+    set->bits[i / 64] |= (uint64_t)1 << (i % 64);
+}
+
+/* The interval holding room number n: the starts at or below it, less
+ * one. ROOM_LOW is always a start. */
+static int intervalIn(const StartSet *set, sint32 n)
+{
+    uint32 i = (uint32)(n - ROOM_LOW);
+    uint64_t upTo = set->bits[i / 64] & (~(uint64_t)0 >> (63 - i % 64));
+    return set->before[i / 64] + __builtin_popcountll(upTo) - 1;
 }
 
 /* Every range bound, clamped to the room numbers, sorted and unique. */
-static int collectStarts(LimitValue *first, LimitIndex *index, int bounds)
+static int collectStarts(LimitValue *first, LimitIndex *index, StartSet *set)
 {
-    index->starts = (sint32 *)NewPtr((sint32)(sizeof(sint32) * (size_t)bounds));
-    if (index->starts == nullptr)
-        return 0;
-    int n = 0;
-    index->starts[n++] = ROOM_LOW;
+    markStart(set, ROOM_LOW);
     for (LimitValue *e = first; e != nullptr; e = e->next) {
         for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
             if (r->low > r->high)
                 continue;
-            index->starts[n++] = clampRoom(r->low);
-            index->starts[n++] = clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1);
+            markStart(set, clampRoom(r->low));
+            markStart(set, clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1));
         }
     }
-    qsort(index->starts, (size_t)n, sizeof(sint32), compareSint32);
-    int unique = 0;
-    for (int i = 0; i < n; i++) {
-        if (index->starts[i] > ROOM_HIGH)
-            break;
-        if (unique == 0 || index->starts[i] != index->starts[unique - 1])
-            index->starts[unique++] = index->starts[i];
+    int count = 0;
+    for (int w = 0; w < ROOM_WORDS; w++) {
+        set->before[w] = count;
+        count += __builtin_popcountll(set->bits[w]);
     }
-    index->intervals = unique;
+    index->starts = (sint32 *)NewPtr((sint32)(sizeof(sint32) * (size_t)count));
+    if (index->starts == nullptr)
+        return 0;
+    int n = 0;
+    for (int w = 0; w < ROOM_WORDS; w++) {
+        for (uint64_t bits = set->bits[w]; bits != 0; bits &= bits - 1)
+            index->starts[n++] = ROOM_LOW + w * 64 + __builtin_ctzll(bits);
+    }
+    index->intervals = count;
     return 1;
 }
 
@@ -315,7 +338,7 @@ static int firstFree(int *next, int j)
 /* Each interval takes the first ranged entry, in chain order, that covers
  * it; every interval is taken once, so the cost stays near the number of
  * ranges and intervals. */
-static int paintRanges(LimitValue *first, LimitIndex *index)
+static int paintRanges(LimitValue *first, LimitIndex *index, const StartSet *set)
 {
     int n = index->intervals;
     index->rangedPos = (int *)NewPtr((sint32)(sizeof(int) * (size_t)n));
@@ -336,8 +359,8 @@ static int paintRanges(LimitValue *first, LimitIndex *index)
         for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
             if (r->low > r->high || r->high < ROOM_LOW || r->low > ROOM_HIGH)
                 continue;
-            int a = intervalOf(index, clampRoom(r->low));
-            int b = intervalOf(index, r->high > ROOM_HIGH ? ROOM_HIGH : r->high);
+            int a = intervalIn(set, clampRoom(r->low));
+            int b = intervalIn(set, r->high > ROOM_HIGH ? ROOM_HIGH : r->high);
             for (int j = firstFree(next, a); j <= b; j = firstFree(next, j)) {
                 index->rangedPos[j] = pos;
                 index->ranged[j] = e;
@@ -354,13 +377,13 @@ static LimitIndex *buildIndex(LimitValue *first)
     LimitIndex *index = (LimitIndex *)NewPtrClear(sizeof(LimitIndex));
     if (index == nullptr)
         return nullptr;
-    int bounds = 1;
+    int ranged = 0;
     int pos = 0;
     for (int b = 0; b < RC_BITS; b++)
         index->classPos[b] = NO_ENTRY;
     for (LimitValue *e = first; e != nullptr; e = e->next, pos++) {
-        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next)
-            bounds += 2;
+        if (e->roomNumbers != nullptr)
+            ranged = 1;
         for (int b = 0; b < RC_BITS; b++) {
             if ((e->roomsChecked & (1 << b)) && index->classPos[b] == NO_ENTRY) {
                 index->classPos[b] = pos;
@@ -370,9 +393,14 @@ static LimitIndex *buildIndex(LimitValue *first)
         if (e->roomsChecked != 0 && index->anyClass == nullptr)
             index->anyClass = e;
     }
-    if (bounds == 1)
+    if (!ranged)
         return index; /* class entries only: no intervals */
-    if (!collectStarts(first, index, bounds) || !paintRanges(first, index)) {
+    StartSet *set = (StartSet *)NewPtrClear(sizeof(StartSet));
+    int built =
+        set != nullptr && collectStarts(first, index, set) && paintRanges(first, index, set);
+    if (set != nullptr)
+        DisposePtr((Ptr)set);
+    if (!built) {
         freeIndex(index);
         return nullptr;
     }
@@ -381,6 +409,23 @@ static LimitIndex *buildIndex(LimitValue *first)
 
 /* Every chain gets one, so that a lookup costs two reads whatever the
  * chain holds; the chain's first entry holds it, until the chain changes. */
+/* The bytes a line must begin with to be some phrase: strcmpci compares
+ * the first bytes lower-cased, so a byte is marked when it lower-cases to
+ * the lower-cased first byte of a phrase. */
+static void indexPhrases(MyState *state)
+{
+    memset(state->phraseStart, 0, sizeof state->phraseStart);
+    for (const LimitValue *e = state->limits[L_CHATGOTO]; e != nullptr; e = e->next) {
+        if (e->string == nullptr)
+            continue;
+        int first = tolower((unsigned char)e->string[0]);
+        for (int b = 0; b < 256; b++) {
+            if (tolower(b) == first)
+                state->phraseStart[b / 8] |= (unsigned char)(1u << (b % 8));
+        }
+    }
+}
+
 void buildLimitIndexes(MyState *state)
 {
     freeLimitIndexes(state);
@@ -388,10 +433,13 @@ void buildLimitIndexes(MyState *state)
         if (state->limits[slot] != nullptr)
             state->limits[slot]->index = buildIndex(state->limits[slot]);
     }
+    indexPhrases(state);
 }
 
 void freeLimitIndexes(MyState *state)
 {
+    limitsChanged(state);
+    forgetSpeakerLimits(state);
     for (int slot = 0; slot < NBR_LIMITS; slot++) {
         LimitValue *first = state->limits[slot];
         if (first != nullptr) {
@@ -402,8 +450,9 @@ void freeLimitIndexes(MyState *state)
 }
 
 /* An index, where the chain has one, gives exactly the walk's entry; a
- * chain without one (no memory for it) is walked. */
-static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
+ * chain without one (no memory for it) is walked. `cls` is the room's
+ * class. */
+static LimitValue *lookupInClass(MyState *state, LimitValue *first, ServerRoomRec *room, sint32 cls)
 {
     if (first == nullptr)
         return nullptr;
@@ -412,7 +461,7 @@ static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec
         return walkInRoom(state, first, room);
     if (room == nullptr)
         return index->anyClass;
-    int bit = classBit(roomClass(state, room));
+    int bit = classBit(cls);
     int classPos = bit >= 0 ? index->classPos[bit] : NO_ENTRY;
     if (index->intervals > 0) {
         int j = intervalOf(index, room->room.roomID);
@@ -420,6 +469,47 @@ static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec
             return index->ranged[j];
     }
     return classPos != NO_ENTRY ? index->byClass[bit] : nullptr;
+}
+
+static LimitValue *lookupInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
+{
+    if (first == nullptr)
+        return nullptr;
+    return lookupInClass(state, first, room, room != nullptr ? roomClass(state, room) : 0);
+}
+
+/* ---- Each room's resolved entries --------------------------------------------- */
+
+void resolveRoomLimits(MyState *state, ServerRoomRec *room, RoomDat *rd, sint32 cls)
+{
+    RoomLimits *resolved = &rd->limits;
+    for (int slot = 0; slot < NBR_LIMITS; slot++)
+        resolved->entry[slot] = lookupInClass(state, state->limits[slot], room, cls);
+    resolved->generation = state->limitGeneration;
+    resolved->roomClass = cls;
+    resolved->roomID = room->room.roomID;
+}
+
+LimitValue *limitInRoom(MyState *state, int slot, ServerRoomRec *room, RoomDat *rd)
+{
+    if (room == nullptr || rd == nullptr)
+        return lookupInRoom(state, state->limits[slot], room);
+    return roomEntries(state, room, rd)[slot];
+}
+
+/* Checks the room's entries for the rest of the message while the user
+ * is the speaker in his room. */
+LimitValue *limitHereSlow(ServerState *serverState, MyState *state, int slot)
+{
+    ServerUserRec *user = serverState->currentUser;
+    ServerRoomRec *room = roomOf(state, user);
+    RoomDat *rd = getRoomDat(state, room);
+    if (room == nullptr || rd == nullptr)
+        return lookupInRoom(state, state->limits[slot], room);
+    LimitValue *const *entries = roomEntries(state, room, rd);
+    if (isSpeakerInRoom(state, user))
+        state->speaker.limits = entries;
+    return entries[slot];
 }
 
 LimitValue *getRoomLimitInRoom(MyState *state, LimitValue *first, ServerRoomRec *room)
@@ -442,57 +532,18 @@ LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *f
 
 /* ---- The decaying counter -------------------------------------------------- */
 
-/* Truncates toward zero into 32 bits; out-of-range values saturate and a
- * NaN counts as nothing, so no conversion is ever undefined. */
-static sint32 truncToSint32(double value)
+/* The refusal: warned once when the entry warns, and the counter raised
+ * no further than maximum plus decay. */
+int overLimit(ServerUserRec *user, ActivityHistory *hist, const LimitValue *limit, UserDat *ud,
+              int limitNumber, int numActions, const char *type, time_t now)
 {
-    if (isnan(value))
-        return 0;
-    if (value >= (double)INT32_MAX)
-        return INT32_MAX;
-    if (value <= (double)INT32_MIN)
-        return INT32_MIN;
-    return (sint32)value;
-}
-
-static sint32 clampCount(int64_t count)
-{
-    if (count < 0)
-        return 0;
-    if (count > INT32_MAX)
-        return INT32_MAX;
-    return (sint32)count;
-}
-
-int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
-               const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
-               const char *type)
-{
-    time_t now = time(nullptr);
-    ServerUserRec *user = serverState->currentUser;
-
-    if (rankOf(state, user) >= 2)
-        return 0;
-    if (limit->maximum == LIMIT_UNLIMITED)
-        return 0;
-
-    sint32 forgiven = truncToSint32(difftime(now, hist->lastTime) * limit->decay);
-    sint32 count = clampCount((int64_t)hist->numberRecent - forgiven);
-    hist->numberRecent = count;
-
-    if ((uint32)count < limit->maximum) {
-        hist->lastTime = now;
-        hist->numberRecent = clampCount((int64_t)count + numActions);
-        return 0;
-    }
-
     if ((limit->roomsChecked & RC_WARN) && ud->lastWarning != limitNumber) {
         UserMessage(user, "%s are limited here", type);
         ud->lastWarning = limitNumber;
     }
 
     /* A refused user's counter never rises above maximum plus decay. */
-    int64_t raised = (int64_t)count + numActions;
+    int64_t raised = (int64_t)hist->numberRecent + numActions;
     double cap = (double)limit->maximum + limit->decay;
     if ((double)raised > cap)
         hist->numberRecent = clampCount(truncToSint32(cap));

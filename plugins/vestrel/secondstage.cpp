@@ -115,7 +115,7 @@ static ClientMsg *deleteLooseProp(ServerState *serverState, MyState *state, Clie
     if ((sint32)read32(message->msg) != -1)
         return message;
 
-    LimitValue *entry = getRoomLimit(serverState, state, state->limits[L_CLEARLOOSEPROPS]);
+    LimitValue *entry = limitHere(serverState, state, L_CLEARLOOSEPROPS);
     if (entry == nullptr || room->room.nbrPeople <= entry->maximum || room == user->lastOwnedRoom)
         return message;
     if (entry->roomsChecked & RC_WARN)
@@ -306,12 +306,39 @@ static ClientMsg *superUser(ServerState *serverState, MyState *state, ClientMsg 
     return message;
 }
 
+/* The message types the second stage has a rule for; every other type,
+ * chat included, goes on as it came. */
+static int isScreenedHere(uint32 type)
+{
+    switch (type) {
+    case MSG_USERCOLOR:
+    case MSG_USERFACE:
+    case MSG_SUPERUSER:
+    case MSG_SMSG:
+    case MSG_PROPNEW:
+    case MSG_PROPMOVE:
+    case MSG_PROPDEL:
+    case MSG_LOGON:
+    case MSG_LISTOFALLROOMS:
+    case MSG_LISTOFALLUSERS:
+    case MSG_SPOTSTATE:
+    case MSG_DOORLOCK:
+    case MSG_DOORUNLOCK:
+    case MSG_USERDESC:
+    case MSG_USERPROP:
+    case MSG_USERNAME:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
 ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *message)
 {
     ServerUserRec *user = serverState->currentUser;
-    if (isOperator(user))
-        return message;
     uint32 type = message->eventType;
+    if (!isScreenedHere(type) || isOperator(user))
+        return message;
 
     if (type == MSG_USERCOLOR || type == MSG_USERFACE)
         return faceOrColor(serverState, state, message);
@@ -319,14 +346,8 @@ ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *mess
         return superUser(serverState, state, message);
     if (type == MSG_SMSG)
         return pageToOperators(serverState, state, message);
-    if (user == nullptr) {
-        int screened = type == MSG_PROPNEW || type == MSG_PROPMOVE || type == MSG_PROPDEL ||
-                       type == MSG_LOGON || type == MSG_LISTOFALLROOMS ||
-                       type == MSG_LISTOFALLUSERS || type == MSG_SPOTSTATE ||
-                       type == MSG_DOORLOCK || type == MSG_DOORUNLOCK || type == MSG_USERDESC ||
-                       type == MSG_USERPROP || type == MSG_USERNAME;
-        return screened ? nullptr : message;
-    }
+    if (user == nullptr)
+        return nullptr; /* every other rule needs the sender */
 
     switch (type) {
     case MSG_PROPNEW:

@@ -153,16 +153,21 @@ struct StringList {
 #define UD_LISTGAG 0x20
 #define UD_ROOMSANCTIONS (UD_RPIN | UD_RPROPGAG | UD_RGAG)
 
-/* Kept in the host's per-user slot. */
+/* Kept in the host's per-user slot. What every chat line reads comes
+ * first, so that a line costs the fewest cache lines of it. */
 struct UserDat {
     char *lastChat; /* owned */
     ActivityHistory chat;
+    time_t idle; /* last message while an idle limit applies; -1: none applies */
+    int flags;
+    int lastWarning; /* slot of the last one-time warning; -1 = none */
+    Point lastClientPos;
+    ActivityHistory move;
+    ActivityHistory slide;
     ActivityHistory repchat;
     ActivityHistory roommsg;
     ActivityHistory propDrop;
     ActivityHistory faceChange;
-    ActivityHistory move;
-    ActivityHistory slide;
     ActivityHistory spotStateChange;
     ActivityHistory avatarChange;
     ActivityHistory nameChange;
@@ -172,12 +177,8 @@ struct UserDat {
     ActivityHistory roompage;
     ActivityHistory roomGoto;
     ActivityHistory draw;
-    time_t idle; /* last message while an idle limit applies; -1: none applies */
     RoomID LastRoomID;
     RoomID LastDrawFull;
-    int lastWarning; /* slot of the last one-time warning; -1 = none */
-    Point lastClientPos;
-    int flags;
     int clientType;
     RoomID sanctionRoom; /* the room whose sanctions the UD_R* bits carry out */
 };
@@ -199,6 +200,16 @@ struct RoomBadActor {
     char username[32];
 };
 
+/* The entry of every slot that applies in one room, resolved at its first
+ * lookup after a load or after a change of the room's class: a lookup is
+ * then one read. Valid while all three keys still hold. */
+struct RoomLimits {
+    uint32 generation; /* MyState.limitGeneration they were resolved at; 0: never */
+    sint32 roomClass;  /* the RC_ class bit of the room then */
+    RoomID roomID;
+    LimitValue *entry[NBR_LIMITS];
+};
+
 /* Kept in the host's per-room slot. */
 struct RoomDat {
     int flags;
@@ -206,6 +217,7 @@ struct RoomDat {
     UserID lastUserID;
     time_t ownerLogoffTime;
     RoomBadActor *badActorList; /* owned */
+    RoomLimits limits;
 };
 
 #define PAGE_NAME_SIZE 32
@@ -220,6 +232,12 @@ struct Speaker {
     int rank;
     RoomID roomID;
     ServerRoomRec *room; /* null: look it up */
+    RoomDat *rd;         /* the room's; null with it */
+    /* The room's resolved limit entries, checked against the load and the
+     * room's class at the first lookup of the message; null until then,
+     * and again once a load or a command may have changed either. */
+    LimitValue *const *limits;
+    time_t now; /* the clock when the message came */
 };
 
 struct MyState {
@@ -246,6 +264,8 @@ struct MyState {
     int hideops;
     int idleScheduled; /* the perpetual idle check has been started */
     Speaker speaker;
+    uint32 limitGeneration;        /* moves on whenever the chains change; never 0 */
+    unsigned char phraseStart[32]; /* bit b: a chat-goto phrase may begin with byte b */
 };
 
 /* ---- Commands ------------------------------------------------------------ */
@@ -279,6 +299,7 @@ enum {
 #define NBR_COMMANDS 58
 #define COMMAND_CHAR_1 '`'
 #define COMMAND_CHAR_2 '\''
+#define HELP_LINE_SIZE 256 /* "; Usage: ", a row's help texts, " -- " and NUL */
 
 typedef int (*CmdHandler)(ServerState *serverState, MyState *state, ServerUserRec *user,
                           ServerRoomRec *userRoom, ServerUserRec *targetUser, char *cmd, char *cp);
@@ -316,6 +337,7 @@ char *nextWord(const char *s);
 int wordCmp(const char *word1, const char *word2);
 int wordMinCmp(const char *word, const char *command, int minimum);
 int strcmpci(const char *s1, const char *s2);
+int firstLetter(const char *word);
 CmdTable *findCommand(MyState *state, const char *cp);
 int commandUsage(ServerUserRec *user, const CmdTable *row);
 
@@ -403,15 +425,10 @@ char *copyText(const char *text);
 void freeText(char **text);
 #define REMEMBER_MIN 256 /* bytes of a remembered line's block, at the least */
 void rememberText(char **field, const char *text); /* reuses the field's block */
+void rememberLongLine(char **field, const char *text, size_t length);
 
-int isOperator(const ServerUserRec *user);
-UserDat *getUserDat(MyState *state, ServerUserRec *user);
-RoomDat *getRoomDat(MyState *state, ServerRoomRec *room);
-ServerRoomRec *getUserRoom(ServerUserRec *user);
-void beginSpeaker(MyState *state, ServerUserRec *user);
-void endSpeaker(MyState *state);
-ServerRoomRec *roomOf(MyState *state, ServerUserRec *user);
-int rankOf(MyState *state, ServerUserRec *user);
+/* isOperator, getUserDat, getRoomDat, getUserRoom, roomOf, rankOf and
+ * endSpeaker are inline (inline.h). */
 void resetUser(ServerState *serverState, MyState *state);
 void dressInPin(ServerUserRec *user);
 void blankControls(char *text);
@@ -447,9 +464,18 @@ void freeLimitIndexes(MyState *state);
 LimitValue *getRoomLimit(ServerState *serverState, MyState *state, LimitValue *first);
 /* The entry that applies in the room (null: a user in no room). */
 LimitValue *getRoomLimitInRoom(MyState *state, LimitValue *first, ServerRoomRec *room);
-int checkLimit(ServerState *serverState, MyState *state, ActivityHistory *hist,
-               const LimitValue *limit, UserDat *ud, int limitNumber, int numActions,
-               const char *type);
+
+void resolveRoomLimits(MyState *state, ServerRoomRec *room, RoomDat *rd, sint32 cls);
+
+/* The entry of slot `slot` that applies in the room, from the room's
+ * resolved entries (rd is the room's RoomDat; without one, looked up). */
+LimitValue *limitInRoom(MyState *state, int slot, ServerRoomRec *room, RoomDat *rd);
+LimitValue *limitHereSlow(ServerState *serverState, MyState *state, int slot);
+
+/* checkLimit and countAgainst, the decaying counter, are inline (inline.h);
+ * this is the refusal. */
+int overLimit(ServerUserRec *user, ActivityHistory *hist, const LimitValue *limit, UserDat *ud,
+              int limitNumber, int numActions, const char *type, time_t now);
 
 /* ---- Parameter file: params.cpp, limitlines.cpp, paramreport.cpp -------- */
 
@@ -488,11 +514,12 @@ void appendWhere(char *s, char *se, const LimitValue *limit);
 uint16 read16(const unsigned char *p);
 uint32 read32(const unsigned char *p);
 int userFlags(const UserDat *ud);
-int countAgainst(ServerState *serverState, MyState *state, UserDat *ud, int slot,
-                 ActivityHistory *hist, int actions, const char *type);
+
 ClientMsg *refuseAndReset(ServerState *serverState, MyState *state);
 void warnOnce(ServerUserRec *user, UserDat *ud, int slot, const char *text);
-int withinZone(Point a, Point b, uint32 zone);
+/* withinZone is inline (inline.h). */
+#define GATHER_PLACES 64 /* places of a room gathered at a time */
+int gatherOccupants(ServerRoomRec *room, int from, int to, UserID self, ServerUserRec **out);
 
 /* The record of `size` bytes at `offset` in the room's variable buffer, or
  * null. The host's accessor checks where a record starts; a reader copies
@@ -509,11 +536,13 @@ LPropRec *loosePropAt(ServerRoomRec *room, Offset offset);    /* avatar.cpp */
 LPropRec *findPropInRoom(ServerUserRec *user, sint32 number); /* avatar.cpp */
 ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *message);
 
-int badchat(const char *line, ServerState *serverState, MyState *state, UserID target,
-            const char *where);
 /* The chat rules after the command interpreter: 1 when they refuse the line. */
 int chatRefused(const char *line, ServerState *serverState, MyState *state);
 int announcementRefused(const char *text, ServerState *serverState, MyState *state);
+/* A chat line of `length` bytes (strlen) from the sender's message, said
+ * (target 0) or whispered. */
+ClientMsg *screenChatLine(ServerState *serverState, MyState *state, ClientMsg *message,
+                          const char *text, size_t length, UserID target);
 int isPageCommand(const char *line, ServerState *serverState, MyState *state);
 int pageIsNotAcceptable(ServerState *serverState, MyState *state, const char *line);
 int checkName(unsigned char *pname, ServerState *serverState, MyState *state, const char *mtype);
@@ -527,7 +556,7 @@ void copyAndSortProps(const AssetSpec *input, AssetSpec *output, int count);
 int anotherPropAlreadyAt(ServerState *serverState, MyState *state, LPropRec *roomprop,
                          AssetSpec propSpec, Point loc);
 
-/* ---- Command interpreter (commands.cpp) -------------------------------------- */
+/* ---- Command interpreter (commands.cpp) and help (help.cpp) ------------------- */
 
 int isCommandExecuted(ServerState *serverState, MyState *state, char *line, UserID target);
 int isBadCommand(char *line, ServerState *serverState, MyState *state, UserID target);
@@ -569,5 +598,8 @@ int getUserSanctions(MyState *state, ServerUserRec *user, ServerRoomRec *room, U
 /* ---- Timers (timers.cpp) --------------------------------------------------- */
 
 int CheckUserIdle(ServerState *serverState, MyState *state);
+
+/* The small functions every message calls, inline. */
+#include "inline.h"
 
 #endif
