@@ -63,6 +63,27 @@ TEST_F(Screen, SpoofAndFaceSequences)
     }
 }
 
+// The rule reads a line in blocks; a break at any place of a line of any
+// length, block edges included, is found, and other low bytes are not breaks.
+TEST_F(Screen, ALineBreakAnywhereIsASpoof)
+{
+    config("spoof public\n");
+    for (size_t length = 1; length <= 40; length++) {
+        for (size_t at = 0; at < length; at++) {
+            for (char brk : {'\r', '\n'}) {
+                std::string line(length, 'a' + static_cast<char>(length % 26));
+                line[at] = brk;
+                SCOPED_TRACE(testing::Message() << "length " << length << " at " << at);
+                EXPECT_FALSE(passed(alice, line));
+            }
+        }
+        std::string tabbed(length, 'x');
+        tabbed[length / 2] = '\t';
+        tabbed[0] = static_cast<char>('a' + length % 26);
+        EXPECT_TRUE(passed(alice, tabbed)) << "length " << length;
+    }
+}
+
 TEST_F(Screen, FaceSequencesCountOnlyWhereSpoofingIsWatched)
 {
     config("facechange 0 0 public\n");

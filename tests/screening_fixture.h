@@ -29,7 +29,8 @@ class Screen : public HostTest
     bool passed(ServerUserRec *u, const std::string &text)
     {
         auto out = sayLines(u, text);
-        return std::find(out.begin(), out.end(), host->handleOf(u) + " says: " + text) != out.end();
+        const std::string said = host->handleOf(u) + " says: " + vh::printable(text);
+        return std::find(out.begin(), out.end(), said) != out.end();
     }
 
     std::vector<std::string> sendLines(ServerUserRec *u, uint32_t code, std::vector<uint8_t> p)
