@@ -83,7 +83,8 @@ const std::vector<KeywordInfo> kKeywords = {
      "not there, in the name as typed, by every command that looks a user up (find, goto, take, "
      "the discipline commands and the rest), before any test of rank could tell him apart. Not "
      "hidden: a hidden operator who owns a member room shows as its owner to rwho, rtake and "
-     "rpage there."},
+     "rpage there; and a change to the name a hidden user holds is refused, as a change to any "
+     "name another connected user holds is."},
     {"memberrwho", "yes|no", "no", false,
      "rwho tells non-operators the name of a member room's owner who is online."},
     {"guestwiz", "yes|no", "yes", false, "Guests may ask for operator privileges."},
