@@ -46,6 +46,8 @@ Host::~Host()
         dlclose(dl_);
     for (auto &[p, size] : blocks_)
         std::free(p);
+    for (auto &[id, r] : rooms_)
+        roomById_[static_cast<uint16_t>(id)] = nullptr; // the table goes to the next host
     current_ = nullptr;
 }
 

@@ -247,6 +247,7 @@ class Host
         std::vector<LPropRec> props;
         std::vector<int> drawings; // payload bytes of each drawing
         int extraVars = 0;         // lenVars set by hand beyond the laid-out bytes
+        size_t laidOut = 0;        // bytes of varBuf the last layout wrote
     };
     HostUser *hostUser(const ServerUserRec *user) const;
     HostRoom *hostRoom(const ServerRoomRec *room) const;
@@ -263,14 +264,15 @@ class Host
     std::unordered_map<RoomID, std::unique_ptr<HostRoom>> rooms_;
     // Direct lookups by number, as a real server indexes its tables. The
     // room table comes zeroed from calloc, so a host that uses few rooms
-    // touches few of its pages.
-    struct FreeDeleter {
-        void operator()(void *p) const { std::free(p); }
+    // touches few of its pages; a host that goes leaves its table, cleared,
+    // to the next (rooms.cpp), since a fuzzer makes a host per input and a
+    // fresh table is a mapping of its own.
+    struct RoomTable {
+        static HostRoom **take();
+        void operator()(HostRoom **table) const;
     };
     std::vector<HostUser *> userById_;
-    std::unique_ptr<HostRoom *[], FreeDeleter> roomById_ {
-        static_cast<HostRoom **>(std::calloc(65536, sizeof(HostRoom *)))
-    };
+    std::unique_ptr<HostRoom *[], RoomTable> roomById_ { RoomTable::take() };
     std::unordered_map<const ServerUserRec *, HostUser *> userIndex_;
     std::unordered_map<const ServerRoomRec *, HostRoom *> roomIndex_;
     std::unordered_map<std::string, HostUser *> byHandle_;

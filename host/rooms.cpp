@@ -4,7 +4,9 @@
 // records of users and rooms. The host owns every room's record and frees
 // it when the room is deleted; a slot goes with its record.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "host_internal.h"
@@ -30,6 +32,27 @@ void Host::setSlotSize(bool user, int32_t size)
 
 // ---- Rooms ----------------------------------------------------------------
 
+namespace
+{
+std::atomic<void *> g_spareRoomTable{nullptr}; // cleared, for the next host
+} // namespace
+
+Host::HostRoom **Host::RoomTable::take()
+{
+    void *table = g_spareRoomTable.exchange(nullptr);
+    if (table == nullptr)
+        table = std::calloc(65536, sizeof(HostRoom *));
+    return static_cast<HostRoom **>(table);
+}
+
+// The host has cleared the entries of its rooms (~Host).
+void Host::RoomTable::operator()(HostRoom **table) const
+{
+    void *none = nullptr;
+    if (!g_spareRoomTable.compare_exchange_strong(none, table))
+        std::free(table);
+}
+
 Host::HostRoom *Host::hostRoom(const ServerRoomRec *room) const
 {
     auto it = roomIndex_.find(room);
@@ -40,7 +63,9 @@ Host::HostRoom *Host::hostRoom(const ServerRoomRec *room) const
 // drawings, so that every offset and count the plug-in reads is true.
 void Host::layoutRoom(HostRoom *r)
 {
-    std::fill(r->varBuf.begin(), r->varBuf.end(), 0);
+    // Only what the last layout wrote needs clearing: a buffer of 16 KB
+    // cleared whole on every change is most of what a room change costs.
+    std::fill(r->varBuf.begin(), r->varBuf.begin() + static_cast<std::ptrdiff_t>(r->laidOut), 0);
     uint32_t at = 4; // offset 0 means none
     size_t nameLen = std::min<size_t>(r->name.size(), 255);
     r->rec.room.roomNameOfst = static_cast<Offset>(at);
@@ -58,6 +83,7 @@ void Host::layoutRoom(HostRoom *r)
         at += sizeof(LPropRec);
     }
     r->rec.room.nbrLProps = static_cast<uint16>(r->props.size());
+    r->laidOut = at;
 
     uint32_t drawBytes = 0;
     for (int bytes : r->drawings)

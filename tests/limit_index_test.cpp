@@ -18,7 +18,8 @@ class LimitIndex : public HostTest
     {
         ServerUserRec *owner = connect("owner");
         std::uniform_int_distribution<int> number(-32768, 32767);
-        std::vector<int> picks = {-32768, -1, 0, 1, 2, 9, 10, 11, 32767};
+        std::vector<int> picks = {-32768, -32767, -32740, -32700, -1,    0,     1,    2,
+                                  9,      10,     11,     32707,  32740, 32766, 32767};
         for (int i = 0; i < 60; i++)
             picks.push_back(i % 3 == 0 ? number(rng) : static_cast<int>(rng() % 40) - 5);
         for (int n : picks) {
@@ -68,6 +69,10 @@ class LimitIndex : public HostTest
                     if (rng() % 10 == 0) {
                         lo = -40000;
                         hi = 40000;
+                    } else if (rng() % 8 == 0) { // at either end of the room numbers
+                        int end = rng() % 2 ? -32768 : 32767 - 60;
+                        lo += end;
+                        hi += end;
                     }
                     out << " rm" << lo;
                     if (rng() % 3)

@@ -267,56 +267,108 @@ static void freeIndex(LimitIndex *index)
  * interval start, with the count of marks before each word: the starts
  * come out sorted and unique, and a number's interval is one count away
  * (a sort and a binary search per range bound cost a file of thousands of
- * ranged lines more than its reading). Lives while one index is built. */
+ * ranged lines more than its reading). ROOM_LOW, always a start, is not
+ * marked, so that only the words from the first mark to the last
+ * (lowWord..highWord) are cleared and counted: most files name a few
+ * hundred rooms of the 65,536. Lives while one index is built. */
 #define ROOM_WORDS ((ROOM_HIGH - ROOM_LOW + 1) / 64)
 struct StartSet {
+    int lowWord, highWord; /* no mark outside them; lowWord > highWord: none */
+    int marks;             /* marks in all */
     uint64_t bits[ROOM_WORDS];
     int before[ROOM_WORDS];
 };
 
-static void markStart(StartSet *set, sint32 n)
+/* The bit of a start, or -1 for one that needs no mark. */
+static int startBit(sint32 n)
 {
-    if (n > ROOM_HIGH)
-        return; /* past the last room: starts no interval */
-    uint32 i = (uint32)(n - ROOM_LOW);
-    set->bits[i / 64] |= (uint64_t)1 << (i % 64);
+    if (n <= ROOM_LOW || n > ROOM_HIGH)
+        return -1; /* ROOM_LOW is always a start; past the last room none is */
+    return (int)(n - ROOM_LOW);
 }
 
-/* The interval holding room number n: the starts at or below it, less
- * one. ROOM_LOW is always a start. */
+static void widenSpan(StartSet *set, sint32 n)
+{
+    int i = startBit(n);
+    if (i < 0)
+        return;
+    if (i / 64 < set->lowWord)
+        set->lowWord = i / 64;
+    if (i / 64 > set->highWord)
+        set->highWord = i / 64;
+}
+
+static void markStart(StartSet *set, sint32 n)
+{
+    int i = startBit(n);
+    if (i >= 0)
+        set->bits[i / 64] |= (uint64_t)1 << (i % 64);
+}
+
+/* The interval holding room number n: the starts at or below it, less one
+ * (ROOM_LOW's, unmarked, and the marks cancel the one). */
 static int intervalIn(const StartSet *set, sint32 n)
 {
     uint32 i = (uint32)(n - ROOM_LOW);
-    uint64_t upTo = set->bits[i / 64] & (~(uint64_t)0 >> (63 - i % 64));
-    return set->before[i / 64] + __builtin_popcountll(upTo) - 1;
+    int w = (int)(i / 64);
+    if (w < set->lowWord)
+        return 0;
+    if (w > set->highWord)
+        return set->marks;
+    uint64_t upTo = set->bits[w] & (~(uint64_t)0 >> (63 - i % 64));
+    return set->before[w] + __builtin_popcountll(upTo);
+}
+
+/* The starts of every range in the chain: the lower bound, and the number
+ * after the upper one. */
+static void rangeStarts(const RoomNumbers *r, sint32 *low, sint32 *after)
+{
+    *low = clampRoom(r->low);
+    *after = clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1);
 }
 
 /* Every range bound, clamped to the room numbers, sorted and unique. */
 static int collectStarts(LimitValue *first, LimitIndex *index, StartSet *set)
 {
-    markStart(set, ROOM_LOW);
+    sint32 low, after;
+    set->lowWord = ROOM_WORDS;
+    set->highWord = -1;
     for (LimitValue *e = first; e != nullptr; e = e->next) {
         for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
             if (r->low > r->high)
                 continue;
-            markStart(set, clampRoom(r->low));
-            markStart(set, clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1));
+            rangeStarts(r, &low, &after);
+            widenSpan(set, low);
+            widenSpan(set, after);
+        }
+    }
+    for (int w = set->lowWord; w <= set->highWord; w++)
+        set->bits[w] = 0;
+    for (LimitValue *e = first; e != nullptr; e = e->next) {
+        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
+            if (r->low > r->high)
+                continue;
+            rangeStarts(r, &low, &after);
+            markStart(set, low);
+            markStart(set, after);
         }
     }
     int count = 0;
-    for (int w = 0; w < ROOM_WORDS; w++) {
+    for (int w = set->lowWord; w <= set->highWord; w++) {
         set->before[w] = count;
         count += __builtin_popcountll(set->bits[w]);
     }
-    index->starts = (sint32 *)NewPtr((sint32)(sizeof(sint32) * (size_t)count));
+    set->marks = count;
+    index->starts = (sint32 *)NewPtr((sint32)(sizeof(sint32) * (size_t)(count + 1)));
     if (index->starts == nullptr)
         return 0;
     int n = 0;
-    for (int w = 0; w < ROOM_WORDS; w++) {
+    index->starts[n++] = ROOM_LOW;
+    for (int w = set->lowWord; w <= set->highWord; w++) {
         for (uint64_t bits = set->bits[w]; bits != 0; bits &= bits - 1)
             index->starts[n++] = ROOM_LOW + w * 64 + __builtin_ctzll(bits);
     }
-    index->intervals = count;
+    index->intervals = count + 1;
     return 1;
 }
 
@@ -395,7 +447,8 @@ static LimitIndex *buildIndex(LimitValue *first)
     }
     if (!ranged)
         return index; /* class entries only: no intervals */
-    StartSet *set = (StartSet *)NewPtrClear(sizeof(StartSet));
+    /* Not cleared: collectStarts clears the words it uses. */
+    StartSet *set = (StartSet *)NewPtr(sizeof(StartSet));
     int built =
         set != nullptr && collectStarts(first, index, set) && paintRanges(first, index, set);
     if (set != nullptr)
