@@ -44,9 +44,9 @@ const char *const kReloads[] = {
 };
 
 // Limit lines a reload puts before the world's own, so that they win: a
-// chat limit a few lines spend, and the spoof rule.
+// chat limit a few lines spend, the spoof rule, and the mimicry rule.
 const char *const kReloadLimits[] = {"", "spoof all warn\n", "chat 3 0.05 all warn\n",
-                                     "chat 2 0.02 all\nspoof all\n"};
+                                     "chat 2 0.02 all\nspoof all\n", "mimick 4 all warn\n"};
 
 constexpr uint32_t kGuestCounter = 0x900; // guest clients share one
 

@@ -99,9 +99,13 @@ int roomBitsFor(int sanctions)
 RoomState roomState(ServerRoomRec *r)
 {
     RoomDat *rd = roomDat(r);
-    RoomState s{r->memberOwner, r->room.roomFlags, rd != nullptr ? rd->flags : 0, {}};
+    RoomState s{r->memberOwner, r->room.roomFlags, rd != nullptr ? rd->flags : 0, {}, {}, 0};
     for (RoomBadActor *e = rd != nullptr ? rd->badActorList : nullptr; e != nullptr; e = e->next)
         s.banList.push_back({e->flags, e->counter, e->puid, e->ipAddress});
+    if (rd != nullptr && rd->lastChat != nullptr) {
+        s.lastChat = rd->lastChat;
+        s.lastSpeaker = rd->lastUserID;
+    }
     return s;
 }
 
@@ -383,6 +387,16 @@ struct Check {
         int held = r != nullptr ? roomBitsFor(expectedSanctions(w, speaker, r)) : 0;
         if (now.room == was.room && (was.roomBits & ~now.roomBits & held) != 0)
             fail("he shed a sanction of the room he stays in");
+        // A gagged line is heard by nobody, so no room remembers it.
+        if ((was.roomBits & UD_RGAG) && w.host().rankOf(speaker) < 2) {
+            for (const auto &[id, then] : before.rooms) {
+                ServerRoomRec *room = w.host().room(id);
+                RoomState after = room != nullptr ? roomState(room) : then;
+                if (after.lastSpeaker == speaker->user.userID &&
+                    (then.lastSpeaker != after.lastSpeaker || then.lastChat != after.lastChat))
+                    fail("room " + std::to_string(id) + " remembers a line he said gagged");
+            }
+        }
         if (was.pinned && now.pinned &&
             (now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
              !sameProps(now.props, was.props)))
@@ -451,6 +465,17 @@ void checkWorld(World &w, const std::string &what, const Snapshot &before)
     };
     MyState *state = pluginState(w);
     vh::Host &h = w.host();
+    // One room a counter: a second leaves the first owned by nobody who can
+    // manage it.
+    std::map<ClientID, RoomID> owned;
+    for (ServerRoomRec *r = h.state()->roomList; r != nullptr; r = r->nextRoom) {
+        if (r->memberOwner == 0)
+            continue;
+        auto [at, fresh] = owned.emplace(r->memberOwner, r->room.roomID);
+        if (!fresh)
+            fail("rooms " + std::to_string(at->second) + " and " + std::to_string(r->room.roomID) +
+                 " have one owner");
+    }
     for (ServerUserRec *u = h.state()->userList; u != nullptr; u = u->nextUser) {
         std::string handle = h.handleOf(u);
         for (ServerRoomRec *r = h.state()->roomList; r != nullptr; r = r->nextRoom) {

@@ -32,6 +32,8 @@ struct RoomState {
     uint32_t roomFlags;
     int switches;
     std::vector<std::vector<int>> banList; // flags and identities, newest first
+    std::string lastChat;                  // what the mimicry rule remembers
+    UserID lastSpeaker = 0;
 };
 
 struct Snapshot {

@@ -140,6 +140,31 @@ TEST_F(SanctionsHold, ALogonKeepsNoNameAnotherHolds)
     EXPECT_EQ(GetServerUserByName("ann"), ann);
 }
 
+// A second room would leave the first owned by his counter and by nobody
+// who can manage it.
+TEST_F(SanctionsHold, AnOwnerTakesNoSecondRoom)
+{
+    config("mroomdiscipline 5\nrtakedelay 0\n");
+    const ClientID bens = ben->counter;
+    host->disconnect(ben);
+    host->advance(2);
+    host->gotoRoom(ann, 13);
+    host->advance(1);
+    EXPECT_TRUE(contains(type(ann, "`rtake"), "ann: You already own a member room"));
+    EXPECT_EQ(host->room(13)->memberOwner, bens);
+    EXPECT_EQ(host->room(12)->memberOwner, ann->counter);
+    host->gotoRoom(wiz, 13);
+    host->advance(1);
+    EXPECT_TRUE(contains(type(wiz, "`rtake"), "wiz: You now own the room")) << "he owns none";
+
+    // A user whose client shares the counter of an owner owns his room.
+    ServerUserRec *twin = connectIn12("twin", 0x0A0000F0, ann->counter, 0x77);
+    host->gotoRoom(wiz, 13);
+    host->advance(1);
+    EXPECT_TRUE(contains(type(wiz, "`rowner twin"), "wiz: That user already owns a member room"));
+    EXPECT_NE(host->room(13)->memberOwner, twin->counter);
+}
+
 TEST_F(SanctionsHold, NoRoomIsGivenToAUserWithoutHisIdentity)
 {
     config("mroomdiscipline 5\nrtakedelay 0\n");

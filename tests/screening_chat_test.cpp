@@ -24,6 +24,18 @@ TEST_F(Screen, Mimicry)
     EXPECT_FALSE(passed(alice, line));
 }
 
+// A line nobody heard is not the room's last line.
+TEST_F(Screen, AGaggedLineIsNotRememberedForMimicry)
+{
+    config("mimick 5 public\n");
+    ud(bob)->flags |= UD_RGAG;
+    const std::string line = "meet at the fountain at noon";
+    EXPECT_FALSE(passed(bob, line));
+    EXPECT_TRUE(passed(alice, line)) << "bob's gagged line blocked alice's";
+    EXPECT_FALSE(passed(bob, "anything else"));
+    EXPECT_EQ(rd(0)->lastUserID, alice->user.userID);
+}
+
 TEST_F(Screen, SpoofAndFaceSequences)
 {
     config("spoof public warn\nfacechange 100 0 public\n");

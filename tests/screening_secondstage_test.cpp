@@ -27,6 +27,35 @@ TEST_F(Screen, RefusedPageKeepsTheLastLine)
                                         "dropped smsg from alice"}));
 }
 
+// A line break in a page forges another page in the operators' stream.
+TEST_F(Screen, APageWithALineBreakMeetsTheSpoofRule)
+{
+    auto smsg = [](const std::string &t) { return bytes(t + std::string(1, '\0')); };
+    const std::string forged = "need help\rPage from System: all clear";
+    struct Case {
+        const char *config;
+        ServerUserRec *who;
+        std::string text;
+        bool dropped;
+    };
+    const Case cases[] = {
+        {"spoof all warn\n", alice, forged, true},
+        {"spoof all warn\n", alice, "need help\nsoon", true},
+        {"spoof all warn\n", alice, "need help soon", false},
+        {"spoof all warn\n", wiz, forged, false},
+        {"", alice, forged, false}, // no spoof rule here
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text + " with '" + c.config + "'");
+        config(std::string("page 100 1 all\n") + c.config);
+        EXPECT_EQ(dropped(c.who, MSG_SMSG, smsg(c.text)), c.dropped);
+    }
+    config("spoof all warn\npage 100 1 all\n");
+    EXPECT_EQ(
+        sendLines(bob, MSG_SMSG, smsg(forged)),
+        (std::vector<std::string>{"bob: Spoofing is not permitted here", "dropped smsg from bob"}));
+}
+
 TEST_F(Screen, HiddenOperatorsInUserLists)
 {
     config("hideoperators yes\n");

@@ -271,14 +271,16 @@ static int badchat(const char *line, size_t length, ServerState *serverState, My
     ServerUserRec *user = serverState->currentUser;
     UserDat *ud = getUserDat(state, user);
 
+    /* A gagged line is heard by nobody, so the room must not remember it
+     * for the mimicry rule: the gag is asked first. */
+    if (ud != nullptr && (ud->flags & UD_RGAG) && !isOperator(user))
+        return 1;
     if (mimicked(serverState, state, line, length, ud))
         return 1;
     if (isOperator(user))
         return 0;
     if (ud == nullptr)
         return 0;
-    if (ud->flags & UD_RGAG)
-        return 1;
     int lineBreak;
     if (maySpoof(line, length, &lineBreak) && spoofs(serverState, state, line, lineBreak, ud))
         return 1;
@@ -340,4 +342,17 @@ int announcementRefused(const char *text, ServerState *serverState, MyState *sta
         spoofs(serverState, state, text, lineBreak, ud))
         return 1;
     return countAgainst(serverState, state, ud, L_CHAT, &ud->chat, 1, "Chat messages");
+}
+
+/* A page the client sends the operators is text of the user's that reaches
+ * their page stream as it is: a line break in it forges another page, so
+ * it meets the spoof rule's line-break test, as a typed `page does. */
+int pageBreaksLines(const char *text, ServerState *serverState, MyState *state)
+{
+    ServerUserRec *user = serverState->currentUser;
+    if (isOperator(user))
+        return 0;
+    size_t length = strlen(text);
+    return hasLineBreak(text, length) &&
+           spoofs(serverState, state, text, 1, getUserDat(state, user));
 }

@@ -51,6 +51,18 @@ int ownsMemberRoom(const ServerUserRec *user)
     return isOwnerByCounter(user, user->lastOwnedRoom);
 }
 
+/* Whether a room other than `room` is his by counter: his last owned room,
+ * or one whose owner he is again before the logon action finds it. */
+static int ownsAnotherRoom(ServerState *serverState, const ServerUserRec *user,
+                           const ServerRoomRec *room)
+{
+    for (ServerRoomRec *r = serverState->roomList; r != nullptr; r = r->nextRoom) {
+        if (r != room && isOwnerByCounter(user, r))
+            return 1;
+    }
+    return 0;
+}
+
 /* Until the logon action has found his room again, a returning owner has
  * no lastOwnedRoom: the room that is his by counter is his all the same,
  * or he would bear its sanctions in it the moment he logs on. */
@@ -169,6 +181,13 @@ int do_rtake(CMD_PARAMS)
 
     if (refusedOwner(user, user))
         return 1;
+    /* One room each: a second would leave his first one owned by his
+     * counter and by nobody's last owned room, which neither he nor anyone
+     * could manage or take again. */
+    if (ownsAnotherRoom(serverState, user, userRoom)) {
+        UserMessage(user, "You already own a member room");
+        return 1;
+    }
 
     user->lastOwnedRoom = userRoom;
     userRoom->memberOwner = user->counter;
@@ -193,7 +212,8 @@ int do_rowner(CMD_PARAMS)
 {
     if (refusedOwner(user, targetUser))
         return 1;
-    if (ownsMemberRoom(targetUser)) {
+    ServerRoomRec *given = ownsMemberRoom(user) ? user->lastOwnedRoom : userRoom;
+    if (ownsMemberRoom(targetUser) || ownsAnotherRoom(serverState, targetUser, given)) {
         UserMessage(user, "That user already owns a member room");
         return 1;
     }

@@ -24,6 +24,8 @@ static ClientMsg *pageToOperators(ServerState *serverState, MyState *state, Clie
     const char *text = (const char *)message->msg;
     if (memchr(text, '\0', message->length) == nullptr)
         return nullptr;
+    if (pageBreaksLines(text, serverState, state))
+        return nullptr;
     if (ud == nullptr)
         return message;
     if (ud->lastChat == nullptr) {

@@ -539,6 +539,7 @@ ClientMsg *secondStage(ServerState *serverState, MyState *state, ClientMsg *mess
 /* The chat rules after the command interpreter: 1 when they refuse the line. */
 int chatRefused(const char *line, ServerState *serverState, MyState *state);
 int announcementRefused(const char *text, ServerState *serverState, MyState *state);
+int pageBreaksLines(const char *text, ServerState *serverState, MyState *state);
 /* A chat line of `length` bytes (strlen) from the sender's message, said
  * (target 0) or whispered. */
 ClientMsg *screenChatLine(ServerState *serverState, MyState *state, ClientMsg *message,
