@@ -319,40 +319,29 @@ static int intervalIn(const StartSet *set, sint32 n)
     return set->before[w] + __builtin_popcountll(upTo);
 }
 
-/* The starts of every range in the chain: the lower bound, and the number
- * after the upper one. */
-static void rangeStarts(const RoomNumbers *r, sint32 *low, sint32 *after)
+/* Hands `take` the starts of every range in the chain: its lower bound,
+ * and the number after its upper one, clamped to the room numbers. */
+static void eachStart(LimitValue *first, StartSet *set, void (*take)(StartSet *, sint32))
 {
-    *low = clampRoom(r->low);
-    *after = clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1);
+    for (LimitValue *e = first; e != nullptr; e = e->next) {
+        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
+            if (r->low > r->high)
+                continue;
+            take(set, clampRoom(r->low));
+            take(set, clampRoom(r->high >= ROOM_HIGH ? ROOM_HIGH + 1 : r->high + 1));
+        }
+    }
 }
 
 /* Every range bound, clamped to the room numbers, sorted and unique. */
 static int collectStarts(LimitValue *first, LimitIndex *index, StartSet *set)
 {
-    sint32 low, after;
     set->lowWord = ROOM_WORDS;
     set->highWord = -1;
-    for (LimitValue *e = first; e != nullptr; e = e->next) {
-        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
-            if (r->low > r->high)
-                continue;
-            rangeStarts(r, &low, &after);
-            widenSpan(set, low);
-            widenSpan(set, after);
-        }
-    }
+    eachStart(first, set, widenSpan);
     for (int w = set->lowWord; w <= set->highWord; w++)
         set->bits[w] = 0;
-    for (LimitValue *e = first; e != nullptr; e = e->next) {
-        for (RoomNumbers *r = e->roomNumbers; r != nullptr; r = r->next) {
-            if (r->low > r->high)
-                continue;
-            rangeStarts(r, &low, &after);
-            markStart(set, low);
-            markStart(set, after);
-        }
-    }
+    eachStart(first, set, markStart);
     int count = 0;
     for (int w = set->lowWord; w <= set->highWord; w++) {
         set->before[w] = count;
