@@ -66,7 +66,7 @@ struct UserSpec {
     bool hidden = false;  // the server hides him from non-operators
 };
 
-// Who a user is to the server, where it differs from his spec: a value
+// Who a user is to the server, where it differs from what the world made him: a value
 // given replaces his own (0 included); logonDelay holds back his counter.
 struct Identity {
     std::optional<uint32_t> ip, counter, puid;

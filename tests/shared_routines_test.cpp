@@ -1,5 +1,5 @@
 // The frame's shared routines, called directly.
-#include "fixture.h"
+#include "screening_fixture.h"
 
 #include <cstring>
 
@@ -14,21 +14,9 @@ ClientMsg *recordingHandleMessage(ServerState *ss, AnyType dat, ClientMsg *msg)
     return handleMessage(ss, dat, msg);
 }
 
-class Shared : public HostTest
+// The screening tests' small host: three users, in the entrance.
+class Shared : public Screen
 {
-  protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(start(""));
-        host->createRoom(5, "Five");
-        alice = connect("alice");
-        bob = connect("bob");
-        host->advance(2);
-        lines();
-    }
-
-    ServerUserRec *alice = nullptr;
-    ServerUserRec *bob = nullptr;
 };
 
 TEST_F(Shared, UserIPPrintsOctetsInNetworkOrder)

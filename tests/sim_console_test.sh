@@ -148,22 +148,16 @@ outcome "an option without its value is named" 2 "$out" "$got" "vestrel-sim: --p
 # Each key is sent once the screen shows the answer to the one before.
 if command -v tmux >/dev/null; then
   tm() { tmux -L "vestrel-sim-test-$$" "$@"; }
-  screen() { # wait until the screen holds TEXT (a fixed string)
+  waitfor() { # GREP-FLAGS TEXT: wait until the screen has a line grep finds
     local i
     for i in $(seq 200); do
-      tm capture-pane -p -t t 2>/dev/null | grep -qF -- "$1" && return 0
+      tm capture-pane -p -t t 2>/dev/null | grep -q"$1" -- "$2" && return 0
       sleep 0.05
     done
     return 1
   }
-  screen_line() { # wait until the screen holds a line that is exactly TEXT
-    local i
-    for i in $(seq 200); do
-      tm capture-pane -p -t t 2>/dev/null | grep -qxF -- "$1" && return 0
-      sleep 0.05
-    done
-    return 1
-  }
+  screen() { waitfor F "$1"; }        # the screen holds TEXT
+  screen_line() { waitfor xF "$1"; }  # the screen has a line that is exactly TEXT
   terminal() { # NAME KEYS-AND-SCREENS... ; the last screen text is the verdict
     local name="$1" ok=0
     shift
