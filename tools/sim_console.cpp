@@ -2,6 +2,7 @@
 // history where it was built with it) or from a file, and Ctrl-C, which
 // drops the line being typed.
 #include <signal.h>
+#include <sys/select.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,9 +22,12 @@ namespace sim
 namespace
 {
 
-// Ctrl-C at the console: the handler only notes it, so that the read it
-// interrupts returns and the line being typed is dropped.
+// Ctrl-C at the console: the handler only notes it. SIGINT stays blocked
+// except while the console waits for a key, so that a Ctrl-C pressed while a
+// line is played is kept for the next prompt and none falls between the test
+// of the flag and the wait.
 volatile sig_atomic_t g_interrupted = 0;
+sigset_t g_waitMask; // the mask in force while waiting: SIGINT let through
 // Whether a key was typed since the prompt (known with libedit only).
 bool g_typed = false;
 
@@ -32,21 +36,40 @@ void noteInterrupt(int)
     g_interrupted = 1;
 }
 
+enum class Key { Got, End, Interrupted };
+
+// One byte from the terminal, or the Ctrl-C that came first.
+Key waitKey(char &c)
+{
+    for (;;) {
+        if (g_interrupted)
+            return Key::Interrupted;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(STDIN_FILENO, &readable);
+        int ready = pselect(STDIN_FILENO + 1, &readable, nullptr, nullptr, nullptr, &g_waitMask);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return Key::End;
+        ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n == 1)
+            return Key::Got;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        return Key::End;
+    }
+}
+
 #ifdef HAVE_LIBEDIT
-// libedit's key reader: a read that Ctrl-C interrupts ends the line.
+// libedit's key reader: a Ctrl-C ends the line.
 int typedKey(FILE *)
 {
-    unsigned char c;
-    for (;;) {
-        ssize_t n = read(STDIN_FILENO, &c, 1);
-        if (n == 1) {
-            g_typed = true;
-            return c;
-        }
-        if (n < 0 && errno == EINTR && !g_interrupted)
-            continue;
+    char c;
+    if (waitKey(c) != Key::Got)
         return EOF;
-    }
+    g_typed = true;
+    return static_cast<unsigned char>(c);
 }
 #endif
 
@@ -58,8 +81,13 @@ void catchInterrupts()
     };
     action.sa_handler = noteInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: the read must return
+    action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    sigprocmask(SIG_BLOCK, &interrupt, &g_waitMask);
+    sigdelset(&g_waitMask, SIGINT);
 #ifdef HAVE_LIBEDIT
     rl_catch_signals = 0; // libedit leaves SIGINT to the handler above
     rl_getc_function = typedKey;
@@ -78,12 +106,10 @@ Read readTerminal(std::string &line)
     line.clear();
     for (;;) {
         char c;
-        ssize_t n = read(STDIN_FILENO, &c, 1);
-        if (n < 0 && errno == EINTR && g_interrupted)
+        Key got = waitKey(c);
+        if (got == Key::Interrupted)
             return Read::Interrupted;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        if (got == Key::End)
             return line.empty() ? Read::End : Read::Line;
         if (c == '\n')
             return Read::Line;
@@ -94,7 +120,6 @@ Read readTerminal(std::string &line)
 // One line from the console or a file.
 Read readLine(std::istream &in, bool terminal, const char *prompt, std::string &line)
 {
-    g_interrupted = 0;
     g_typed = false;
 #ifdef HAVE_LIBEDIT
     if (terminal) {
@@ -138,6 +163,7 @@ void console(Simulator &sim, std::istream &in, bool terminal, const std::string 
             break;
         }
         if (got == Read::Interrupted) {
+            g_interrupted = 0;
             if (interruptedLast && !g_typed) {
                 std::printf("\n");
                 break;
