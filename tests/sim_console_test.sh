@@ -150,7 +150,7 @@ if command -v tmux >/dev/null; then
   tm() { tmux -L "vestrel-sim-test-$$" "$@"; }
   waitfor() { # GREP-FLAGS TEXT: wait until the screen has a line grep finds
     local i
-    for i in $(seq 200); do
+    for i in $(seq 600); do # up to 30 s: CI runs two suites at once
       tm capture-pane -p -t t 2>/dev/null | grep -q"$1" -- "$2" && return 0
       sleep 0.05
     done
