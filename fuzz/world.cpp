@@ -17,7 +17,6 @@ namespace fuzz
 namespace
 {
 
-constexpr unsigned kInputsPerWorld = 2000; // then a checked shutdown and a new world
 CmdTable g_ranks[NBR_COMMANDS];
 bool g_ranksSaved = false;
 
@@ -102,8 +101,10 @@ void restoreRanks()
     }
 }
 
-World::World(const std::string &params, std::vector<UserSpec> users, bool quiet)
-    : dir_(tempDir()), params_(params), specs_(std::move(users)), quiet_(quiet)
+World::World(const std::string &params, std::vector<UserSpec> users, bool quiet,
+             unsigned inputsPerWorld)
+    : dir_(tempDir()), params_(params), specs_(std::move(users)), quiet_(quiet),
+      inputsPerWorld_(inputsPerWorld)
 {
     saveRanks();
     for (const RoomSpec &r : kRooms)
@@ -250,7 +251,7 @@ void World::restoreUser(size_t i)
     if (u == nullptr) {
         u = connectUser(i, Identity{});
         if (u == nullptr)
-            return; // refused (an address banned by an operator stays banned)
+            return; // the host refused him
     }
     host_->setRank(u, s.rank);
     u->flags &= static_cast<uint16>(UF_Wizard | UF_God | UF_LogonComplete);
@@ -277,7 +278,7 @@ void World::restoreUser(size_t i)
 void World::reset()
 {
     requireClean(*host_, false);
-    if (++inputs_ % kInputsPerWorld == 0) {
+    if (++inputs_ % inputsPerWorld_ == 0) {
         build();
         return;
     }
@@ -289,6 +290,7 @@ void World::reset()
     }
     restoreRanks();
     restoreRooms();
+    host_->liftBans();
     for (size_t i = 0; i < specs_.size(); i++)
         restoreUser(i);
     host_->flush();

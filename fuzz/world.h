@@ -78,7 +78,11 @@ class World
   public:
     // params: the parameter file the world runs with; a quiet world keeps
     // no transcript.
-    World(const std::string &params, std::vector<UserSpec> users, bool quiet);
+    // inputsPerWorld: how many inputs one built world serves; between them
+    // reset puts back only what an input is expected to change, so that a
+    // finding may depend on earlier inputs unless this is 1.
+    World(const std::string &params, std::vector<UserSpec> users, bool quiet,
+          unsigned inputsPerWorld);
     ~World();
 
     vh::Host &host() { return *host_; }
@@ -114,6 +118,7 @@ class World
     bool reloaded_ = false;
     std::unique_ptr<vh::Host> host_;
     unsigned inputs_ = 0;
+    unsigned inputsPerWorld_;
 };
 
 // A private temporary directory, removed with the process.

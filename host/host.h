@@ -113,6 +113,7 @@ class Host
     // The world: users, and what the services change of them (users.cpp).
     ServerUserRec *connect(const UserOptions &options);
     void disconnect(ServerUserRec *user, const std::string &reason = "");
+    void liftBans(); // every address an operator's banip refused
     ServerUserRec *user(const std::string &handle) const;
     ServerUserRec *userById(UserID id) const;
     ServerUserRec *userByName(const char *name) const;

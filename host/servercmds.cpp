@@ -3,6 +3,7 @@
 // command of that word (page, kill, banip, comment, the member-room
 // commands, er, respond), taken in the short forms the plug-in's command
 // table takes. They change the world through rooms.cpp and users.cpp.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -154,7 +155,8 @@ void Host::hostCommand(ServerUserRec *user, const std::string &line, ServerUserR
                                    static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
         uint32_t ip;
         std::memcpy(&ip, octets, 4);
-        bannedIps_.push_back(ip);
+        if (std::find(bannedIps_.begin(), bannedIps_.end(), ip) == bannedIps_.end())
+            bannedIps_.push_back(ip); // once: a repeated ban must not grow the list
         serverLog(user, "banip", ipText(ip));
     } else if (word == "comment") {
         serverLog(user, "comment", arg);

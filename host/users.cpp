@@ -96,6 +96,11 @@ void Host::setUserName(ServerUserRec *user, const unsigned char *pname)
     byName_.emplace(u->nameKey, u);
 }
 
+void Host::liftBans()
+{
+    bannedIps_.clear();
+}
+
 ServerUserRec *Host::connect(const UserOptions &o)
 {
     if (byHandle_.count(o.handle) != 0) {

@@ -162,6 +162,22 @@ TEST_F(MemberRooms, RdeleteClearsTheOccupantsDataOnlyWithoutAnArgument)
     EXPECT_EQ(host->room(7), nullptr) << "but the host deletes the room";
 }
 
+// The server empties a deleted room into the gate, so a pinned owner who
+// could delete his room would walk out of an operator's pin.
+TEST_F(MemberRooms, APinnedOwnerDeletesNoRoom)
+{
+    enter(mel, 7);
+    enter(wiz, 7);
+    type(wiz, "`pinx mel");
+    ASSERT_TRUE(mel->flags & UF_Pinned);
+    for (const char *line : {"`rdelete", "`rdelete now"}) {
+        SCOPED_TRACE(line);
+        EXPECT_TRUE(contains(type(mel, line), "mel: You can't delete a room while pinned"));
+        ASSERT_NE(host->room(7), nullptr);
+        EXPECT_EQ(mel->user.roomID, 7);
+    }
+}
+
 TEST_F(MemberRooms, DeletedRoomLeavesNoPointerBehind)
 {
     enter(mel, 7);

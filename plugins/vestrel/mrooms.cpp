@@ -143,6 +143,12 @@ int do_newroom(CMD_PARAMS)
  * host then deletes the room. */
 int do_rdelete(CMD_PARAMS)
 {
+    /* The server empties a deleted room into the gate: a user an operator
+     * pinned would walk out of the pin with his own room. */
+    if (user->flags & UF_Pinned) {
+        UserMessage(user, "You can't delete a room while pinned");
+        return 1;
+    }
     if (cp != nullptr || !isRoomOwner(serverState, state, user, userRoom))
         return 0;
     for (int i = 0; i < serverState->maxPeoplePerRoom; i++) {
