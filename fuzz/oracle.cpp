@@ -325,7 +325,7 @@ struct Check {
             const char *cp = nextWord(line.c_str());
             if (cp != nullptr) {
                 target = GetServerUserByName(cp);
-                absent = std::string("User ") + cp + " not found";
+                absent = vh::printable(std::string("User ") + cp + " not found");
             }
         }
         if (target != nullptr && target != speaker && isHiddenFrom(target, speaker)) {
@@ -345,11 +345,13 @@ struct Check {
         if (row != nullptr && nameKnown.count(row->command) != 0)
             return;
         // The names of the users he sees may hold a hidden user's name.
+        // Answers are transcript lines, where a byte that is not printable
+        // shows as \xHH: names are matched in that form.
         std::vector<std::string> seen;
         for (const std::string &a : said) {
             std::string text = a;
             for (ServerUserRec *v = w.host().state()->userList; v != nullptr; v = v->nextUser) {
-                std::string name = userState(v).name;
+                std::string name = vh::printable(userState(v).name);
                 if (name.empty() || (v != speaker && isHiddenFrom(v, speaker)))
                     continue;
                 for (size_t at = text.find(name); at != std::string::npos; at = text.find(name))
@@ -360,10 +362,10 @@ struct Check {
         for (ServerUserRec *u = w.host().state()->userList; u != nullptr; u = u->nextUser) {
             if (u == speaker || !isHiddenFrom(u, speaker))
                 continue;
-            std::string name = userState(u).name;
+            std::string name = vh::printable(userState(u).name);
             for (const std::string &a : seen) {
                 for (size_t at : wordsOf(a, name)) {
-                    if (line.find(a.substr(at, name.size())) == std::string::npos)
+                    if (vh::printable(line).find(a.substr(at, name.size())) == std::string::npos)
                         fail("an answer names a hidden user: " + a);
                 }
             }
