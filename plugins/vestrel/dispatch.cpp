@@ -149,6 +149,10 @@ static ClientMsg *roomChange(ServerState *serverState, MyState *state, ClientMsg
     if (user == nullptr || message->length < 2)
         return nullptr;
     RoomID dest = (RoomID)read16(message->msg);
+    /* The server refuses the move of a user an operator pinned: it clears
+     * nothing and sets off no room-entry checks. */
+    if (isOperatorPinned(user))
+        return secondStage(serverState, state, message);
 
     if (repeatedDestination(serverState, state, user, dest))
         return refuseRoomChange(serverState, state);
@@ -163,6 +167,10 @@ static ClientMsg *roomChange(ServerState *serverState, MyState *state, ClientMsg
     ServerRoomRec *room = GetRoom(dest);
     if (user->lastOwnedRoom != nullptr && isOwnerByCounter(user, room) &&
         !(user->flags & UF_Pinned)) { /* forcing the lock is not forcing an operator's pin */
+        /* Forced or not, a room has no more places than it has: a move
+         * that cannot be made leaves him held where he is. */
+        if (room->room.nbrPeople >= serverState->maxPeoplePerRoom)
+            return refuseRoomChange(serverState, state);
         UserDat *ud = getUserDat(state, user);
         if (ud != nullptr)
             dropRoomSanctions(user, ud);

@@ -24,6 +24,13 @@ static inline int isOperator(const ServerUserRec *user)
     return user != nullptr && (user->flags & (UF_Wizard | UF_God)) != 0;
 }
 
+/* An operator's pin holds a user below the operators where he is and as
+ * he is: only an operator lifts it. */
+static inline int isOperatorPinned(ServerUserRec *user)
+{
+    return user != nullptr && (user->flags & UF_Pinned) && UserRank(user) < 2;
+}
+
 static inline UserDat *getUserDat(MyState *state, ServerUserRec *user)
 {
     if (state == nullptr || user == nullptr)

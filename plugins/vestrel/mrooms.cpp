@@ -141,12 +141,28 @@ int do_newroom(CMD_PARAMS)
 
 /* Everyone in the room leaves it with the room's sanctions cleared; the
  * host then deletes the room. */
+/* Whether a user an operator pinned is in the room. */
+static int holdsOperatorPinned(ServerState *serverState, const ServerRoomRec *room)
+{
+    for (int i = 0; room != nullptr && i < serverState->maxPeoplePerRoom; i++) {
+        UserID id = room->occupants[i];
+        if (id != 0 && isOperatorPinned(GetServerUser(id)))
+            return 1;
+    }
+    return 0;
+}
+
 int do_rdelete(CMD_PARAMS)
 {
     /* The server empties a deleted room into the gate: a user an operator
-     * pinned would walk out of the pin with his own room. */
+     * pinned would walk out of the pin with his own room, or with the room
+     * he stands in, whoever deletes it and from wherever. */
     if (user->flags & UF_Pinned) {
         UserMessage(user, "You can't delete a room while pinned");
+        return 1;
+    }
+    if (ownsMemberRoom(user) && holdsOperatorPinned(serverState, user->lastOwnedRoom)) {
+        UserMessage(user, "You can't delete a room while an operator holds a user in it");
         return 1;
     }
     if (cp != nullptr || !isRoomOwner(serverState, state, user, userRoom))
@@ -187,6 +203,12 @@ int do_rtake(CMD_PARAMS)
 
     if (refusedOwner(user, user))
         return 1;
+    /* A room that holds him is not his to take: its owner bears none of
+     * its sanctions. */
+    if (getUserSanctions(state, user, userRoom, getUserDat(state, user)) != 0) {
+        UserMessage(user, "You can't take a room that holds you");
+        return 1;
+    }
     /* One room each: a second would leave his first one owned by his
      * counter and by nobody's last owned room, which neither he nor anyone
      * could manage or take again. */

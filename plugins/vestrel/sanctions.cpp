@@ -203,6 +203,10 @@ static int forgive(ServerState *serverState, MyState *state, ServerUserRec *user
  * is not in the room keeps what his own room has laid on him. */
 int do_rkick(CMD_PARAMS)
 {
+    if (isIn(targetUser, userRoom) && isOperatorPinned(targetUser)) {
+        tellDone(user, targetUser, "%s is pinned by an operator");
+        return 1;
+    }
     rememberPerp(serverState, state, targetUser, userRoom, RS_KICK);
     if (isIn(targetUser, userRoom))
         clearDataForRoomChange(serverState, state, targetUser);

@@ -91,19 +91,26 @@ static void applySanctions(MyState *state, ServerUserRec *user, ServerRoomRec *r
         return;
     int s = getUserSanctions(state, user, room, ud);
     int stripped = 0; /* the pin costume, if he wore it, went with the rest */
+    /* What an operator's pin dresses him in, and where it holds him, no
+     * room changes: the room's bits still hold him as they would. */
+    int operatorPinned = isOperatorPinned(user);
     if ((s & RS_PROPGAG) && !(ud->flags & UD_RPROPGAG)) {
-        user->user.nbrProps = 0;
-        sendMsgUserProp(toUserRoom(user), user, 0, nullptr);
+        if (!operatorPinned) {
+            user->user.nbrProps = 0;
+            sendMsgUserProp(toUserRoom(user), user, 0, nullptr);
+            stripped = 1;
+        }
         ud->flags |= UD_RPROPGAG;
-        stripped = 1;
     }
     if ((s & RS_PIN) && (!(ud->flags & UD_RPIN) || stripped)) {
-        dressInPin(user);
-        Point pin;
-        pin.v = PIN_POS_V;
-        pin.h = PIN_POS_H;
-        user->user.roomPos = pin;
-        UpdateUserPosition(user, pin, 1);
+        if (!operatorPinned) {
+            dressInPin(user);
+            Point pin;
+            pin.v = PIN_POS_V;
+            pin.h = PIN_POS_H;
+            user->user.roomPos = pin;
+            UpdateUserPosition(user, pin, 1);
+        }
         ud->flags |= UD_RPIN;
     }
     if (s & RS_GAG)
@@ -122,7 +129,7 @@ static const char kKicked[] = "Sorry - you've been kicked from that room";
 static int sendKickedOut(ServerState *serverState, MyState *state, ServerUserRec *user,
                          ServerRoomRec *room)
 {
-    if (room->room.roomID == ENTRANCE_ROOM)
+    if (room->room.roomID == ENTRANCE_ROOM || isOperatorPinned(user))
         return 0;
     if (!(getUserSanctions(state, user, room, getUserDat(state, user)) & RS_KICK))
         return 0;
