@@ -200,11 +200,16 @@ struct Check {
             if (now.name != was.name || now.face != was.face || now.color != was.color ||
                 now.globalBits != was.globalBits || now.pinned != was.pinned)
                 fail(handle + "'s name, face, colour or operators' gags changed");
-            if (was.room == own && own >= 0)
-                continue; // the owner disciplines visitors of his room
-            if (now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
-                !sameProps(now.props, was.props) || now.roomBits != was.roomBits ||
-                now.counters != was.counters)
+            bool moved = now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
+                         !sameProps(now.props, was.props);
+            if (was.room == own && own >= 0) {
+                // The owner disciplines visitors of his room, but one an
+                // operator pinned is the operator's to move or undress.
+                if (was.pinned && w.host().rankOf(u) < 2 && moved)
+                    fail(handle + ", whom an operator pinned, was moved or undressed");
+                continue;
+            }
+            if (moved || now.roomBits != was.roomBits || now.counters != was.counters)
                 fail(handle + ", outside the speaker's room, was changed");
         }
     }
@@ -533,8 +538,11 @@ Snapshot snapshot(World &w, ServerUserRec *speaker)
     MyState *state = pluginState(w);
     for (ServerRoomRec *r = w.host().state()->roomList; r != nullptr; r = r->nextRoom) {
         s.rooms.emplace(r->room.roomID, roomState(r));
+        // A take the owner's absence allows, by a speaker the room does
+        // not hold (its owner would bear none of its sanctions).
         if (r->memberOwner != 0 && state->rTakeDelay >= 0 &&
-            findRoomOwner(w.host().state(), r) == nullptr && ownerAwayTooLong(state, r))
+            findRoomOwner(w.host().state(), r) == nullptr && ownerAwayTooLong(state, r) &&
+            (speaker == nullptr || getUserSanctions(state, speaker, r, userDat(speaker)) == 0))
             s.takeable.insert(r->room.roomID);
     }
     s.chatSpent = speaker != nullptr && chatSpent(w, speaker, &s.chatLimited);

@@ -33,12 +33,14 @@ TEST_F(SanctionsHold, NoOwnerMovesOrUndressesAUserAnOperatorPinned)
 {
     struct Case {
         const char *name;
-        const char *line; // typed by ben in room 13; %s the visitor
+        const char *line;   // typed by ben in room 13; %s the visitor
+        const char *answer; // to ben, %s the visitor; null: the sanction's own
     };
     const Case cases[] = {
-        {"kicked out of the room", "`rkick %s"},
-        {"prop-gagged in the room", "`rpropgag %s"},
-        {"the room deleted under him", "`rdelete"},
+        {"kicked out of the room", "`rkick %s", "ben: %s is pinned by an operator"},
+        {"prop-gagged in the room", "`rpropgag %s", nullptr},
+        {"the room deleted under him", "`rdelete",
+         "ben: You can't delete a room while an operator holds a user in it"},
     };
     int n = 0;
     for (const Case &c : cases) {
@@ -54,9 +56,13 @@ TEST_F(SanctionsHold, NoOwnerMovesOrUndressesAUserAnOperatorPinned)
         ASSERT_TRUE(v->flags & UF_Pinned);
         Held was = heldAt(v);
 
-        char line[64];
+        char line[64], answer[128];
         snprintf(line, sizeof line, c.line, handle.c_str());
-        type(ben, line);
+        auto out = type(ben, line);
+        if (c.answer != nullptr) {
+            snprintf(answer, sizeof answer, c.answer, handle.c_str());
+            EXPECT_TRUE(contains(out, answer));
+        }
         host->advance(2);
         expectStillHeld(v, was);
     }
@@ -137,7 +143,7 @@ TEST_F(SanctionsHold, AUserTheRoomHoldsCannotTakeItOver)
     host->advance(5);
     lines();
 
-    type(v, "`rtake");
+    EXPECT_TRUE(contains(type(v, "`rtake"), "v: You can't take a room that holds you"));
     EXPECT_NE(host->room(12)->memberOwner, v->counter);
     EXPECT_EQ(sanctions(v, 12), RS_PIN | RS_GAG | RS_PROPGAG);
     type(v, "`runpin v");

@@ -139,8 +139,6 @@ int do_newroom(CMD_PARAMS)
     return 0;
 }
 
-/* Everyone in the room leaves it with the room's sanctions cleared; the
- * host then deletes the room. */
 /* Whether a user an operator pinned is in the room. */
 static int holdsOperatorPinned(ServerState *serverState, const ServerRoomRec *room)
 {
@@ -152,6 +150,8 @@ static int holdsOperatorPinned(ServerState *serverState, const ServerRoomRec *ro
     return 0;
 }
 
+/* Everyone in the room leaves it with the room's sanctions cleared; the
+ * host then deletes the room. */
 int do_rdelete(CMD_PARAMS)
 {
     /* The server empties a deleted room into the gate: a user an operator
