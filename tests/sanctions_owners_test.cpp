@@ -165,6 +165,24 @@ TEST_F(SanctionsHold, AnOwnerTakesNoSecondRoom)
     EXPECT_NE(host->room(13)->memberOwner, twin->counter);
 }
 
+// A client sharing the counter of a user who takes a room after it logged
+// on has no last owned room; the host, which asks only that, would make
+// the counter a second room.
+TEST_F(SanctionsHold, ACounterMakesNoSecondRoomThroughATwin)
+{
+    config("mroomdiscipline 5\nrtakedelay 0\n");
+    ServerUserRec *twin = connectIn12("twin", 0x0A0000F1, 0x4242, 0x78);
+    ServerUserRec *taker = connectIn12("taker", 0x0A0000F2, 0x4242, 0x79);
+    host->disconnect(ben);
+    host->advance(2);
+    host->gotoRoom(taker, 13);
+    host->advance(1);
+    ASSERT_TRUE(contains(type(taker, "`rtake"), "taker: You now own the room"));
+    ASSERT_EQ(twin->lastOwnedRoom, nullptr);
+    EXPECT_TRUE(contains(type(twin, "`newroom Twin's"), "twin: You already own a member room"));
+    EXPECT_EQ(host->room(1000), nullptr);
+}
+
 TEST_F(SanctionsHold, NoRoomIsGivenToAUserWithoutHisIdentity)
 {
     config("mroomdiscipline 5\nrtakedelay 0\n");
