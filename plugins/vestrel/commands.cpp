@@ -361,6 +361,11 @@ int commandUsage(ServerUserRec *user, const CmdTable *row)
 static int rankRefused(ServerState *serverState, MyState *state, ServerUserRec *user,
                        ServerRoomRec *room, const CmdTable *row)
 {
+    /* A disabled row serves nobody: not a room's owner either. */
+    if (row->rank >= RANK_DISABLE) {
+        UserMessage(user, "Sorry - you are not privileged to use that command");
+        return 1;
+    }
     if (UserRank(user) >= row->rank)
         return 0;
     if (row->flags & CF_MROOM) {

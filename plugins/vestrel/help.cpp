@@ -19,7 +19,7 @@ static int ownerMask(const ServerUserRec *user)
 
 static int mayUse(const CmdTable *row, int rank, int mask)
 {
-    return rank >= row->rank || (row->flags & mask) != 0;
+    return row->rank < RANK_DISABLE && (rank >= row->rank || (row->flags & mask) != 0);
 }
 
 /* Appends `text` to the `used` bytes of a HELP_LINE_SIZE line, cut at its

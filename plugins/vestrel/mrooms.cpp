@@ -122,8 +122,9 @@ int do_newroom(CMD_PARAMS)
     if (ownsMemberRoom(user))
         return 0; /* the host answers a second room itself */
     /* A room his counter owns that is not his last owned room (a client
-     * sharing his counter took it): the host, which asks only the last
-     * owned room, would give the counter a second. */
+     * sharing his counter took it, or he is back before the logon action
+     * has found it): the host, which asks only the last owned room, would
+     * give the counter a second. */
     if (ownsAnotherRoom(serverState, user, nullptr)) {
         UserMessage(user, "You already own a member room");
         return 1;

@@ -160,6 +160,7 @@ int do_respond(CMD_PARAMS)
     pageTexts(name, user, cp);
     UserPrivateMessage(user, "Message to %s: %s", senderName, cp);
     UserPrivateMessage(sender, "Message from %s: %s", name, cp);
+    sender->lastESPsender = user->user.userID; /* his respond answers this reply */
     return 1;
 }
 

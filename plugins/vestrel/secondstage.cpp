@@ -118,7 +118,8 @@ static ClientMsg *deleteLooseProp(ServerState *serverState, MyState *state, Clie
         return message;
 
     LimitValue *entry = limitHere(serverState, state, L_CLEARLOOSEPROPS);
-    if (entry == nullptr || room->room.nbrPeople <= entry->maximum || room == user->lastOwnedRoom)
+    if (entry == nullptr || room->room.nbrPeople <= entry->maximum ||
+        isRoomOwner(serverState, state, user, room))
         return message;
     if (entry->roomsChecked & RC_WARN)
         warnOnce(user, getUserDat(state, user), L_CLEARLOOSEPROPS,
@@ -181,6 +182,12 @@ static ClientMsg *logonRecord(ServerState *serverState, MyState *state, ClientMs
     if (message->length < LOGON_RECORD_SIZE)
         return nullptr;
     UserDat *ud = getUserDat(state, serverState->currentUser);
+    /* A second logon record would rename him round the name gag and the
+     * name-change limit. */
+    if (ud != nullptr && ud->loggedOn)
+        return nullptr;
+    if (ud != nullptr)
+        ud->loggedOn = 1;
     if (ud != nullptr)
         ud->clientType = (int)(read32(message->msg + LOGON_AUXFLAGS_OFFSET) & 0x80000000u);
     checkName(message->msg + LOGON_NAME_OFFSET, serverState, state, "logon");

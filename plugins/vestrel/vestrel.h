@@ -181,6 +181,7 @@ struct UserDat {
     RoomID LastDrawFull;
     int clientType;
     RoomID sanctionRoom; /* the room whose sanctions the UD_R* bits carry out */
+    int loggedOn;        /* his logon record has come */
 };
 
 /* RoomDat.flags */
