@@ -36,12 +36,15 @@ const char kParams[] = "chat 50 1 all\ntake rm5\npinx 300 200 rm8\nchatgoto 6 op
                        "memberrwho yes\nrownerinroom yes\nchat 60 1 altmember\n";
 
 // Rank changes and switches a reload may bring: guests asking for rooms,
-// discipline left to the server, hidden operators.
+// discipline left to the server, hidden operators, an owner's commands
+// disabled.
 const char *const kReloads[] = {
     "setrank newroom guest\nsetrank rtake guest\nsetrank myroom guest\n",
     "setrank rowner guest\nsetrank gotoroom guest\n",
     "hideoperators yes\n",
     "rtakedelay off\nmroomdiscipline 0\n",
+    ("setrank rgag disable\nsetrank rkick disable\nsetrank rowner disable\n"
+     "setrank rlimit disable\nsetrank rdelete disable\n"),
 };
 
 // Limit lines a reload puts before the world's own, so that they win: a

@@ -569,6 +569,10 @@ void checkLine(World &w, ServerUserRec *speaker, ServerUserRec *to, const std::s
     // deletes it still acted in it.
     checkWorld(w, who + " said \"" + line + "\"", before);
     Check c{w, speaker, to, line, before, who, before.ownRoom};
+    // A command the file disabled gives nobody an owner's rights: his own
+    // room is then judged as anybody's.
+    if (const CmdTable *row = c.command(); row != nullptr && row->rank >= RANK_DISABLE)
+        c.own = -1;
     c.noticesAndLogs();
     c.others();
     c.rooms();
