@@ -134,14 +134,16 @@ void speak(fuzz::World &w, ServerUserRec *u, ServerUserRec *to, RoomID dest,
            const std::string &line)
 {
     vh::Host &h = w.host();
-    bool checked = h.rankOf(u) <= 1;
-    if (!checked) {
-        if (dest >= 0)
-            h.gotoRoom(u, dest);
+    auto utter = [&] {
         if (to != nullptr)
             h.whisper(u, to, line);
         else
             h.say(u, line);
+    };
+    if (h.rankOf(u) > 1) {
+        if (dest >= 0)
+            h.gotoRoom(u, dest);
+        utter();
         return;
     }
     h.advance(2);
@@ -153,10 +155,7 @@ void speak(fuzz::World &w, ServerUserRec *u, ServerUserRec *to, RoomID dest,
         fuzz::checkLine(w, u, nullptr, "(a move to room " + std::to_string(dest) + ")", before);
     }
     fuzz::Snapshot before = fuzz::snapshot(w, u);
-    if (to != nullptr)
-        h.whisper(u, to, line);
-    else
-        h.say(u, line);
+    utter();
     before.answeredAt = h.transcript().size();
     h.advance(2);
     fuzz::checkLine(w, u, to, line, before);

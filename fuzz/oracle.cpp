@@ -116,6 +116,13 @@ bool sameProps(const std::vector<AssetSpec> &a, const std::vector<AssetSpec> &b)
         [](const AssetSpec &x, const AssetSpec &y) { return x.id == y.id && x.crc == y.crc; });
 }
 
+// Whether he left his place, room or props: what an operator's pin holds.
+bool movedOrUndressed(const UserState &was, const UserState &now)
+{
+    return now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
+           !sameProps(now.props, was.props);
+}
+
 // The member room the speaker owns, by the test that exempts owners.
 RoomID ownRoom(ServerUserRec *u)
 {
@@ -202,8 +209,7 @@ struct Check {
                 fail(handle + "'s name, face, colour or operators' gags changed");
             if (!was.loggedOn && now.loggedOn)
                 continue; // his own logon's actions ran (checkWorld judges them)
-            bool moved = now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
-                         !sameProps(now.props, was.props);
+            bool moved = movedOrUndressed(was, now);
             if (was.room == own && own >= 0) {
                 // The owner disciplines visitors of his room, but one an
                 // operator pinned is the operator's to move or undress.
@@ -366,13 +372,14 @@ struct Check {
             }
             seen.push_back(text);
         }
+        const std::string typed = vh::printable(line);
         for (ServerUserRec *u = w.host().state()->userList; u != nullptr; u = u->nextUser) {
             if (u == speaker || !isHiddenFrom(u, speaker))
                 continue;
             std::string name = vh::printable(userState(u).name);
             for (const std::string &a : seen) {
                 for (size_t at : wordsOf(a, name)) {
-                    if (vh::printable(line).find(a.substr(at, name.size())) == std::string::npos)
+                    if (typed.find(a.substr(at, name.size())) == std::string::npos)
                         fail("an answer names a hidden user: " + a);
                 }
             }
@@ -406,9 +413,7 @@ struct Check {
                     fail("room " + std::to_string(id) + " remembers a line he said gagged");
             }
         }
-        if (was.pinned && now.pinned &&
-            (now.room != was.room || now.pos.h != was.pos.h || now.pos.v != was.pos.v ||
-             !sameProps(now.props, was.props)))
+        if (was.pinned && now.pinned && movedOrUndressed(was, now))
             fail("he moved or changed while an operator's pin holds him");
     }
 };

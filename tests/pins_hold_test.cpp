@@ -121,14 +121,14 @@ TEST_F(SanctionsHold, ARefusedMoveOfAPinnedUserSetsOffNoEntryChecks)
     for (const char *line : {"`pinx v", "`pinx w"})
         type(wiz, line);
     host->advance(1);
-    Held was = heldAt(v);
+    Held was = heldAt(v), wWas = heldAt(w);
     for (RoomID dest : {RoomID(99), RoomID(14)}) {
         SCOPED_TRACE(dest);
         host->gotoRoom(v, dest);
         host->advance(1);
         expectStillHeld(v, was);
     }
-    expectStillHeld(w, heldAt(w));
+    expectStillHeld(w, wWas);
 }
 
 // A room that holds a user is not his to take over: taking it would make
